@@ -79,8 +79,8 @@ cmd_test() {
 cmd_demo() {
     install_missing
     build "$BUILD_DIR"
-    if [ -x "$ROOT/tests/demo.sh" ]; then
-        exec "$ROOT/tests/demo.sh" "$BUILD_DIR" "$@"
+    if [ -x "$ROOT/tests/demo/demo.sh" ]; then
+        exec "$ROOT/tests/demo/demo.sh" "$BUILD_DIR" "$@"
     fi
     log "built the kit in $BUILD_DIR; the end-to-end sample job is not available yet"
 }

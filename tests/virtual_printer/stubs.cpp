@@ -3,38 +3,6 @@
 
 namespace qel_vp
 {
-std::uint16_t crc16(std::span<const std::uint8_t>)
-{
-    return 0;
-}
-std::vector<std::uint8_t> Page::bitmap(std::size_t) const
-{
-    return {};
-}
-DecodeResult decode_page_stream(std::span<const std::uint8_t>)
-{
-    return {};
-}
-bool write_png(const Page&, const std::string&, std::string*)
-{
-    return false;
-}
-bool write_pbm(const Page&, const std::string&, std::string*)
-{
-    return false;
-}
-bool write_settings(const Page&, const std::string&, std::string*)
-{
-    return false;
-}
-bool write_page_files(const Page&, const std::string&, std::string*)
-{
-    return false;
-}
-std::string decode_summary(const DecodeResult&)
-{
-    return {};
-}
 const InquiryKind* inquiry_kind(unsigned)
 {
     return nullptr;

@@ -1,0 +1,125 @@
+// Page command encoder of rastertoqel: CUPS page header and dot lines in,
+// printer command bytes out.  No I/O happens here; every routine appends to a
+// caller-owned byte stream so that the job flow decides when bytes are written.
+#pragma once
+
+#include <cups/raster.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// The byte stream that collects printer commands until the job flow writes it.
+using TS_QEL_PAGE_STREAM = std::vector<unsigned char>;
+
+// Every printer command except the form feed starts with these two bytes.
+inline constexpr unsigned char QEL_CMD_ESC = 0x1B;
+inline constexpr unsigned char QEL_CMD_PREFIX = 0xF0;
+
+inline constexpr unsigned char QEL_CMD_PRINT_SPEED = 0x01;
+inline constexpr unsigned char QEL_CMD_UNCOMPRESSED = 0x02;
+inline constexpr unsigned char QEL_CMD_COMPRESSED_RLE8 = 0x03;
+inline constexpr unsigned char QEL_CMD_REPEAT_LINE = 0x04;
+inline constexpr unsigned char QEL_CMD_PRINT_DENSITY = 0x05;
+inline constexpr unsigned char QEL_CMD_CUT = 0x06;
+inline constexpr unsigned char QEL_CMD_PATH_SELECTION = 0x0D;
+inline constexpr unsigned char QEL_CMD_FORM_FEED = 0x0C;
+
+// Size of the scratch area that set_graphics_dot_line builds a command in;
+// larger than any RLE8 result for a line of n bytes.
+constexpr uint64_t graphics_target_size(uint64_t n)
+{
+    return 2 * n + n / 64 + 5;
+}
+
+// Bytes a command buffer must hold for one raster line of a page: one graphics
+// command (2 n + 4) plus the repeat commands a page of `height` identical
+// lines can leave pending (5 bytes per 255 lines).
+constexpr uint64_t command_buffer_size(uint64_t n, uint64_t height)
+{
+    return 2 * n + 4 + 5 * ((height + 254) / 255);
+}
+
+// Density byte d for a cupsCompression value; 0 means "send no density command".
+unsigned char density_for_compression(unsigned compression);
+
+// Paper path byte p for a MediaPosition value.
+unsigned char path_for_media_position(unsigned media_position);
+
+// Page-start settings: speed (unless the low byte of cupsRowFeed is 0xFF),
+// density (unless its byte is 0) and paper path (always).
+void start_page(const cups_page_header2_t& header, // I - page header
+                TS_QEL_PAGE_STREAM& stream);       // IO - commands are appended
+
+// Number of dot lines to print: cupsHeight less AdvanceDistance, less the
+// trailing blank lines when Duplex = 1.  `image_buffer` holds `page_height`
+// lines of `page_width_bytes` bytes.
+uint32_t prepare_page(const cups_page_header2_t& header, // I - page header
+                      const unsigned char* image_buffer, // I - page image
+                      uint32_t page_width_bytes,         // I - bytes per dot line
+                      uint32_t page_height);             // I - dot lines in the image
+
+// Appends the graphics command(s) of one dot line at cmd_buffer + *size_buffer
+// (plain or RLE8, cut into 255-byte pieces) and returns the number of bytes
+// appended; *size_buffer is not changed.  The buffer must have room for
+// 2 * dot_line_size + 4 bytes after *size_buffer.  Returns 0 for a null buffer,
+// size pointer or line, or a line of 0 bytes.
+uint32_t set_graphics_dot_line(unsigned char* cmd_buffer,        // O - command buffer
+                               const uint32_t* size_buffer,      // I - bytes already in it
+                               const unsigned char* ub_dot_line, // I - the dot line
+                               uint32_t dot_line_size);          // I - bytes in the line
+
+// Appends repeat commands for `duplicate_counter` pending identical lines
+// (1B F0 04 01 k, k <= 255 each) and returns the bytes appended (0 for a null
+// buffer or a zero count).
+uint32_t set_repeat_dot_line(unsigned char* cmd_buffer,   // O - command buffer
+                             const uint32_t* size_buffer, // I - bytes already in it
+                             uint32_t duplicate_counter); // I - identical lines pending
+
+// Moves the first size_buffer bytes of the command buffer to the stream.
+void output_lines(const unsigned char* cmd_buffer, // I - command buffer
+                  uint32_t size_buffer,            // I - bytes to move
+                  TS_QEL_PAGE_STREAM& stream);     // IO - commands are appended
+
+// Page end of one copy: form feed when AdvanceMedia = 1, then the cut command.
+void end_page(const cups_page_header2_t& header, // I - page header
+              TS_QEL_PAGE_STREAM& stream);       // IO - commands are appended
+
+// State of one copy of a page while its dot lines are encoded.  A copy can be
+// encoded in several calls so that the caller may write the stream in pieces
+// and stop between two dot lines.
+struct TS_QEL_COPY_ENCODER
+{
+    const cups_page_header2_t* header = nullptr;
+    const unsigned char* image_buffer = nullptr;
+    uint32_t page_width_bytes = 0;
+    uint32_t nr_printing_lines = 0;
+    uint32_t current_line = 0;
+    uint32_t duplicate_line_counter = 0;
+    bool f_has_last_line = false;
+    bool f_finished = false;
+    std::vector<unsigned char> dot_last_line;
+    std::vector<unsigned char> cmd_buffer;
+};
+
+// Prepares the encoding of one copy of the first nr_printing_lines lines of
+// the page image.
+void copy_begin(TS_QEL_COPY_ENCODER& copy,         // O - copy state
+                const cups_page_header2_t& header, // I - page header
+                const unsigned char* image_buffer, // I - page image
+                uint32_t nr_printing_lines);       // I - from prepare_page
+
+// Encodes dot lines of the copy until at least `min_bytes` were appended or
+// the copy is complete, in which case the pending repeat commands and the page
+// end are appended too.  Returns true once the copy is complete.
+bool copy_encode(TS_QEL_COPY_ENCODER& copy,  // IO - copy state
+                 TS_QEL_PAGE_STREAM& stream, // IO - commands are appended
+                 size_t min_bytes);          // I - stop after this many bytes
+
+// Ends a copy that is given up between two dot lines: only the page end is
+// appended (pending repeats are dropped).  Does nothing for a finished copy.
+void copy_abandon(TS_QEL_COPY_ENCODER& copy, TS_QEL_PAGE_STREAM& stream);
+
+// The whole command stream of one copy (dot lines and page end).
+void encode_page_copy(const cups_page_header2_t& header, const unsigned char* image_buffer,
+                      uint32_t nr_printing_lines, TS_QEL_PAGE_STREAM& stream);

@@ -174,6 +174,13 @@ enum class FaultKind
 
 struct Fault
 {
+    Fault() = default;
+    Fault(FaultKind kind_, Exchange on_ = Exchange::Any, unsigned nth_ = 1, unsigned delay_ms_ = 0,
+          unsigned count_ = 0)
+        : kind(kind_), on(on_), nth(nth_), delay_ms(delay_ms_), count(count_)
+    {
+    }
+
     FaultKind kind = FaultKind::Silent;
     Exchange on = Exchange::Any;
     unsigned nth = 1;      // the nth matching exchange (1 = first); 0 = every one

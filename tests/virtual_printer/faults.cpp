@@ -1,0 +1,138 @@
+// Fault selection of the virtual printer: names and the text form used on the command line.
+#include "virtual_printer.h"
+
+#include <charconv>
+
+namespace qel_vp
+{
+
+namespace
+{
+
+struct KindName
+{
+    FaultKind kind;
+    const char* name;
+};
+constexpr KindName kKindNames[] = {
+    {FaultKind::Silent, "silent"},
+    {FaultKind::Late, "late"},
+    {FaultKind::WrongType, "wrong-type"},
+    {FaultKind::WrongSize, "wrong-size"},
+    {FaultKind::WrongFirstByte, "wrong-first"},
+    {FaultKind::ShortData, "short"},
+    {FaultKind::CancelStatus, "cancel"},
+    {FaultKind::StrayBytes, "stray"},
+    {FaultKind::Split, "split"},
+    {FaultKind::Merge, "merge"},
+    {FaultKind::Disconnect, "disconnect"},
+};
+
+struct ExchangeName
+{
+    Exchange exchange;
+    const char* name;
+};
+constexpr ExchangeName kExchangeNames[] = {
+    {Exchange::Any, "any"},
+    {Exchange::Inquiry, "inquiry"},
+    {Exchange::ConfigDownload, "config-download"},
+    {Exchange::ConfigUpload, "config-upload"},
+    {Exchange::UploadStart, "upload-start"},
+    {Exchange::UploadBlock, "upload-block"},
+    {Exchange::UploadEnd, "upload-end"},
+    {Exchange::HardReset, "reset"},
+};
+
+bool to_unsigned(std::string_view text, unsigned& value)
+{
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && end == text.data() + text.size() && !text.empty();
+}
+
+} // namespace
+
+const char* fault_kind_name(FaultKind kind)
+{
+    for (const auto& k : kKindNames)
+        if (k.kind == kind)
+            return k.name;
+    return "?";
+}
+
+const char* exchange_name(Exchange exchange)
+{
+    for (const auto& e : kExchangeNames)
+        if (e.exchange == exchange)
+            return e.name;
+    return "?";
+}
+
+bool parse_fault(std::string_view text, Fault& fault, std::string* error)
+{
+    auto bad = [&](const std::string& why)
+    {
+        if (error)
+            *error = "fault \"" + std::string(text) + "\": " + why;
+        return false;
+    };
+    std::vector<std::string_view> fields;
+    std::size_t start = 0;
+    while (true)
+    {
+        const std::size_t colon = text.find(':', start);
+        fields.push_back(
+            text.substr(start, colon == std::string_view::npos ? colon : colon - start));
+        if (colon == std::string_view::npos)
+            break;
+        start = colon + 1;
+    }
+    if (fields.size() > 4)
+        return bad("too many fields (KIND[:EXCHANGE[:NTH[:PARAM]]])");
+
+    Fault f;
+    bool found = false;
+    for (const auto& k : kKindNames)
+        if (fields[0] == k.name)
+        {
+            f.kind = k.kind;
+            found = true;
+        }
+    if (!found)
+        return bad("unknown kind \"" + std::string(fields[0]) + "\"");
+    if (fields.size() > 1)
+    {
+        found = false;
+        for (const auto& e : kExchangeNames)
+            if (fields[1] == e.name)
+            {
+                f.on = e.exchange;
+                found = true;
+            }
+        if (!found)
+            return bad("unknown exchange \"" + std::string(fields[1]) + "\"");
+    }
+    if (fields.size() > 2 && !to_unsigned(fields[2], f.nth))
+        return bad("NTH must be a number (0 = every exchange)");
+    if (fields.size() > 3)
+    {
+        unsigned param = 0;
+        if (!to_unsigned(fields[3], param))
+            return bad("PARAM must be a number");
+        if (f.kind == FaultKind::Late)
+            f.delay_ms = param;
+        else if (f.kind == FaultKind::ShortData || f.kind == FaultKind::StrayBytes ||
+                 f.kind == FaultKind::Split)
+            f.count = param;
+        else
+            return bad(std::string("kind \"") + fault_kind_name(f.kind) + "\" takes no PARAM");
+    }
+    if (f.kind == FaultKind::Late && f.delay_ms == 0)
+        f.delay_ms = 1500;
+    if (f.kind == FaultKind::Split && fields.size() > 3 && f.count == 0)
+        return bad("split needs a piece size of at least 1");
+    fault = f;
+    return true;
+}
+
+} // namespace qel_vp

@@ -1,0 +1,306 @@
+// port_transfer.cpp - write, read and clear with millisecond time-outs.
+//
+// Every transfer runs the same loop: take a time stamp, try, pause up to
+// 10 ms after a try that moved nothing, stop when everything is moved or the
+// stamp's age has reached the time-out. A call always makes at least one try.
+// A USB read always fetches whole packets into the receive ring, so bytes
+// beyond the request are kept for the next read.
+#include "api_internal.h"
+#include "Qel_Api.h"
+#include "Qel_Tb.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <libusb.h>
+#include <unistd.h>
+
+namespace
+{
+// Length of one libusb transfer try.
+constexpr unsigned int kUsbTransferTimeoutMs = 100;
+// Chunk read off a character device by clear, and the longest clear of a
+// device that never falls silent.
+constexpr size_t kClearChunk = 256;
+constexpr unsigned long kClearLimitMs = 1000;
+
+enum class Direction
+{
+    Write,
+    Read
+};
+
+bool lo_time_is_up(struct timespec* start, unsigned long timeout_ms)
+{
+    return qel_tb_calc_age_in_ms(start) >= timeout_ms;
+}
+
+/*
+ * lo_char_device_transfer - write or read size bytes on a file descriptor.
+ * Returns the number of bytes moved.
+ */
+int lo_char_device_transfer(int fd, unsigned char* data, int size, unsigned long timeout_ms,
+                            Direction direction)
+{
+    struct timespec start;
+    qel_tb_set_time_stamp(&start);
+    int done = 0;
+    for (;;)
+    {
+        const size_t rest = static_cast<size_t>(size - done);
+        const ssize_t moved = direction == Direction::Write ? write(fd, data + done, rest)
+                                                            : read(fd, data + done, rest);
+        if (moved > 0)
+        {
+            done += static_cast<int>(moved);
+        }
+        else
+        {
+            api_pause_after_empty_try(timeout_ms);
+        }
+        if (done >= size || lo_time_is_up(&start, timeout_ms))
+        {
+            return done;
+        }
+    }
+}
+
+/*
+ * lo_usb_write - bulk transfers to the OUT endpoint. Only the bytes libusb
+ * reports as transferred count, also when a try ends with an error, so the
+ * result is size exactly when every byte reached the printer.
+ */
+int lo_usb_write(libusb_device_handle* handle, unsigned char* data, int size,
+                 unsigned long timeout_ms)
+{
+    struct timespec start;
+    qel_tb_set_time_stamp(&start);
+    int done = 0;
+    for (;;)
+    {
+        const int rest = size - done;
+        int transferred = 0;
+        libusb_bulk_transfer(handle, static_cast<unsigned char>(QEL_API_ACCESS_WRITE), data + done,
+                             rest, &transferred, kUsbTransferTimeoutMs);
+        transferred = std::clamp(transferred, 0, rest);
+        done += transferred;
+        if (transferred > 0)
+        {
+            api_debug("Written = %d, size = %d\n", transferred, size);
+        }
+        else
+        {
+            api_pause_after_empty_try(timeout_ms);
+        }
+        if (done >= size || lo_time_is_up(&start, timeout_ms))
+        {
+            return done;
+        }
+    }
+}
+
+// Names of the libusb results of a read try that brought nothing.
+const char* lo_read_error_line(int result)
+{
+    switch (result)
+    {
+    case LIBUSB_ERROR_TIMEOUT:
+        return "READ TIMEOUT %d\n";
+    case LIBUSB_ERROR_PIPE:
+        return "READ PIPE %d\n";
+    case LIBUSB_ERROR_OVERFLOW:
+        return "READ OVERFLOW %d\n";
+    case LIBUSB_ERROR_NO_DEVICE:
+        return "READ NO DEVICE %d\n";
+    case LIBUSB_ERROR_IO:
+        return "READ LIBUSB_ERROR_IO %d\n";
+    case 1:
+        return "READ LIBUSB_TRANSFER_ERROR %d\n";
+    case LIBUSB_ERROR_INTERRUPTED:
+        return "READ LIBUSB_ERROR_INTERRUPTED %d\n";
+    case LIBUSB_ERROR_ACCESS:
+        return "READ LIBUSB_ERROR_ACCESS %d\n";
+    case LIBUSB_ERROR_BUSY:
+        return "READ LIBUSB_ERROR_BUSY %d\n";
+    case LIBUSB_ERROR_NO_MEM:
+        return "READ LIBUSB_ERROR_NO_MEM %d\n";
+    case LIBUSB_ERROR_INVALID_PARAM:
+        return "READ LIBUSB_ERROR_INVALID_PARAM %d\n";
+    default:
+        return nullptr;
+    }
+}
+
+void lo_debug_read_try(int result, const unsigned char* packet, int count)
+{
+    if (DEBUG_MESSAGES != 1)
+    {
+        return;
+    }
+    api_debug("\n Transfered = %d \n", count);
+    for (int i = 0; i < count; ++i)
+    {
+        api_debug("[%2.2X] ", packet[i]);
+    }
+    api_debug("\n \n");
+    if (count == 0)
+    {
+        api_debug("error = %d, count = %d\n", result, count);
+        if (const char* line = lo_read_error_line(result))
+        {
+            api_debug(line, result);
+        }
+    }
+}
+
+/*
+ * lo_usb_read - all or nothing: fetch packets into the ring until it holds
+ * size bytes or the time is up, then hand out exactly size bytes.
+ *
+ * Returns size, 0 (not enough arrived; what came stays in the ring), -1 (no
+ * memory), -2 (the ring refused a packet), -3 (a packet larger than the room
+ * left; that packet is lost, the ring keeps what it held).
+ */
+int lo_usb_read(libusb_device_handle* handle, unsigned char* data, int size,
+                unsigned long timeout_ms)
+{
+    const int packet_size = std::max(QEL_API_ACCESS_READ_ENDPOINT_SIZE, 0);
+    auto* packet = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(packet_size) + 1));
+    if (packet == nullptr)
+    {
+        return -1;
+    }
+    int result = 0;
+    int held = buffer_get_rx_count();
+    int room = buffer_get_rx_free();
+
+    struct timespec start;
+    qel_tb_set_time_stamp(&start);
+    while (held < size)
+    {
+        std::memset(packet, 0, static_cast<size_t>(packet_size) + 1);
+        int count = 0;
+        const int transfer =
+            libusb_bulk_transfer(handle, static_cast<unsigned char>(QEL_API_ACCESS_READ), packet,
+                                 packet_size, &count, kUsbTransferTimeoutMs);
+        count = std::clamp(count, 0, packet_size);
+        lo_debug_read_try(transfer, packet, count);
+        if (count == 0)
+        {
+            api_pause_after_empty_try(timeout_ms);
+        }
+        if (count > room)
+        {
+            result = -3;
+            break;
+        }
+        if (buffer_set_rx_data(packet, count) == 0)
+        {
+            result = -2;
+            break;
+        }
+        held = buffer_get_rx_count();
+        room = buffer_get_rx_free();
+        api_debug("Read count bytes = %d, free buffer size = %d, current buffer = %d \n", count,
+                  room, held);
+        if (lo_time_is_up(&start, timeout_ms))
+        {
+            break;
+        }
+    }
+    if (result == 0 && held >= size)
+    {
+        result = buffer_get_rx_data(data, size);
+    }
+    std::free(packet);
+    return result;
+}
+
+/*
+ * lo_clear_char_device - read off and drop what the device holds until a read
+ * finds nothing (a serial line set up here returns after 0.1 s). A device
+ * that keeps sending is left after about a second.
+ */
+void lo_clear_char_device(int fd)
+{
+    unsigned char chunk[kClearChunk];
+    struct timespec start;
+    qel_tb_set_time_stamp(&start);
+    while (read(fd, chunk, sizeof chunk) > 0)
+    {
+        if (lo_time_is_up(&start, kClearLimitMs))
+        {
+            break;
+        }
+    }
+}
+} // namespace
+
+int qel_api_printer_write(intptr_t printer, unsigned char* data, int size, unsigned long timeout_ms)
+{
+    if (data == nullptr || size <= 0 || printer < 0)
+    {
+        return 0;
+    }
+    switch (communication)
+    {
+    case kKindCharDevice:
+        return lo_char_device_transfer(static_cast<int>(printer), data, size, timeout_ms,
+                                       Direction::Write);
+    case kKindUsb:
+        if (libusb_device_handle* handle = api_usb_handle(printer))
+        {
+            return lo_usb_write(handle, data, size, timeout_ms);
+        }
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+int qel_api_printer_read(intptr_t printer, unsigned char* data, int size, unsigned long timeout_ms)
+{
+    if (data == nullptr || size <= 0 || printer < 0)
+    {
+        return 0;
+    }
+    switch (communication)
+    {
+    case kKindCharDevice:
+        return lo_char_device_transfer(static_cast<int>(printer), data, size, timeout_ms,
+                                       Direction::Read);
+    case kKindUsb:
+        if (libusb_device_handle* handle = api_usb_handle(printer))
+        {
+            return lo_usb_read(handle, data, size, timeout_ms);
+        }
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+int qel_api_printer_clear(intptr_t printer)
+{
+    if (printer < 0)
+    {
+        return 0;
+    }
+    switch (communication)
+    {
+    case kKindCharDevice:
+        lo_clear_char_device(static_cast<int>(printer));
+        return 1;
+    case kKindUsb:
+        if (api_usb_handle(printer) == nullptr)
+        {
+            return 0;
+        }
+        buffer_clear_rx();
+        return 1;
+    default:
+        return 0;
+    }
+}

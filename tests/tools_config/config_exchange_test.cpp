@@ -1,0 +1,164 @@
+// Configuration download, upload and hard reset against a recording port.
+#include "config_exchange.h"
+#include "fake_port.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <vector>
+
+namespace
+{
+
+using Bytes = std::vector<uint8_t>;
+constexpr intptr_t kPrinter = 7;
+
+Bytes block_bytes()
+{
+    Bytes b(255);
+    for (std::size_t i = 0; i < b.size(); ++i)
+        b[i] = static_cast<uint8_t>(255 - i);
+    return b;
+}
+
+Bytes cat(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+class ConfigExchange : public ::testing::Test
+{
+  protected:
+    void SetUp() override { fake_port::reset(); }
+    std::array<unsigned char, 255> block{};
+};
+
+} // namespace
+
+TEST_F(ConfigExchange, DownloadAsksOnceAndFillsTheBlock)
+{
+    fake_port::queue_answer(cat({0x1B, 0xFF, 0x47, 0xFF}, block_bytes()));
+    EXPECT_EQ(lo_download_configuration_data(kPrinter, block.data(), 255), nullptr);
+    EXPECT_EQ(Bytes(block.begin(), block.end()), block_bytes());
+
+    const auto& c = fake_port::calls();
+    ASSERT_EQ(c.size(), 4u);
+    EXPECT_EQ(c[0].op, 'c'); // the port is cleared before the request
+    EXPECT_EQ(c[1].op, 'w');
+    EXPECT_EQ(c[1].bytes, (Bytes{0x1B, 0xFF, 0x46, 0x00}));
+    EXPECT_EQ(c[1].timeout_ms, 500u);
+    EXPECT_EQ(c[2].op, 'r');
+    EXPECT_EQ(c[2].size, 4);
+    EXPECT_EQ(c[2].timeout_ms, 500u);
+    EXPECT_EQ(c[3].size, 255);
+    EXPECT_EQ(c[3].timeout_ms, 3000u);
+}
+
+TEST_F(ConfigExchange, DownloadFailures)
+{
+    struct Case
+    {
+        Bytes answer;
+        const char* message;
+    } cases[] = {
+        {{0x1B, 0xFF, 0x47, 0xFE},
+         "Mismatch in size of received download configuration data response header"},
+        {{0x1B, 0xFF, 0x48, 0xFF},
+         "Mismatch in type of received download configuration data response header"},
+        {{0x00, 0xFF, 0x47, 0xFF},
+         "Mismatch in size of received download configuration data response header"},
+        {{0x1B, 0xFE, 0x47, 0xFF},
+         "Mismatch in size of received download configuration data response header"},
+        {{0x1B, 0xFF, 0x47}, "Did not receive configuration data response header"},
+        {{}, "Did not receive configuration data response header"},
+        {cat({0x1B, 0xFF, 0x47, 0xFF}, Bytes(254, 0x11)), "Did not receive configuration data"},
+    };
+    for (const Case& k : cases)
+    {
+        fake_port::reset();
+        fake_port::queue_answer(k.answer);
+        const char* msg = lo_download_configuration_data(kPrinter, block.data(), 255);
+        ASSERT_NE(msg, nullptr);
+        EXPECT_STREQ(msg, k.message);
+        EXPECT_EQ(fake_port::writes().size(), 1u); // nothing is sent after the request
+    }
+
+    fake_port::reset();
+    fake_port::fail_write(1, 3);
+    EXPECT_STREQ(lo_download_configuration_data(kPrinter, block.data(), 255),
+                 "Could not send configuration data download request to printer");
+    EXPECT_TRUE(fake_port::reads().empty());
+}
+
+TEST_F(ConfigExchange, UploadSendsHeaderThenBlock)
+{
+    const Bytes b = block_bytes();
+    std::memcpy(block.data(), b.data(), b.size());
+    fake_port::queue_answer({0x1B, 0xFF, 0x27, 0x00});
+    EXPECT_EQ(lo_upload_configuration_data(kPrinter, block.data(), 255), nullptr);
+
+    const auto w = fake_port::writes();
+    ASSERT_EQ(w.size(), 2u);
+    EXPECT_EQ(w[0].bytes, (Bytes{0x1B, 0xFF, 0x26, 0xFF}));
+    EXPECT_EQ(w[1].bytes, b);
+    EXPECT_EQ(w[0].timeout_ms, 500u);
+    EXPECT_EQ(w[1].timeout_ms, 500u);
+    const auto r = fake_port::reads();
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].size, 4);
+    EXPECT_EQ(r[0].timeout_ms, 5000u); // the printer stores the block before it answers
+    EXPECT_EQ(fake_port::calls()[0].op, 'c');
+}
+
+TEST_F(ConfigExchange, UploadFailures)
+{
+    struct Case
+    {
+        Bytes answer;
+        const char* message;
+    } cases[] = {
+        {{0x1B, 0xFF, 0x27, 0x01},
+         "Mismatch in size of received upload configuration data response header"},
+        {{0x1B, 0xFF, 0x28, 0x00},
+         "Mismatch in type of received upload configuration data response header"},
+        {{0x1B, 0x00, 0x27, 0x00},
+         "Mismatch in size of received upload configuration data response header"},
+        {{0x1B, 0xFF}, "Did not receive configuration data response header"},
+    };
+    for (const Case& k : cases)
+    {
+        fake_port::reset();
+        fake_port::queue_answer(k.answer);
+        EXPECT_STREQ(lo_upload_configuration_data(kPrinter, block.data(), 255), k.message);
+    }
+
+    fake_port::reset();
+    fake_port::fail_write(1, 2);
+    EXPECT_STREQ(lo_upload_configuration_data(kPrinter, block.data(), 255),
+                 "Could not send configuration data upload request to printer 1");
+    EXPECT_EQ(fake_port::writes().size(), 1u); // the block does not follow a broken header
+    EXPECT_TRUE(fake_port::reads().empty());
+
+    fake_port::reset();
+    fake_port::fail_write(2, 254);
+    EXPECT_STREQ(lo_upload_configuration_data(kPrinter, block.data(), 255),
+                 "Could not send configuration data upload request to printer");
+    EXPECT_TRUE(fake_port::reads().empty());
+}
+
+TEST_F(ConfigExchange, ResetSendsOnlyTheCommand)
+{
+    fake_port::queue_answer({0x55}); // whatever the printer sends, nothing is read
+    EXPECT_EQ(lo_reset_printer(kPrinter), nullptr);
+    const auto& c = fake_port::calls();
+    ASSERT_EQ(c.size(), 2u);
+    EXPECT_EQ(c[0].op, 'c');
+    EXPECT_EQ(c[1].bytes, (Bytes{0x1B, 0xF2, 0x03, 0x00}));
+    EXPECT_EQ(c[1].timeout_ms, 500u);
+
+    fake_port::reset();
+    fake_port::fail_write(1, 3);
+    EXPECT_STREQ(lo_reset_printer(kPrinter), "Could not send hard reset command to printer");
+}

@@ -1,0 +1,280 @@
+// rastertoqel - CUPS filter that turns CUPS raster pages into the command
+// stream of QEL receipt printers, or hands them to the print monitor daemon
+// when it runs.
+#include "debug_log.h"
+#include "job_cancel.h"
+#include "job_state.h"
+#include "monitor_client.h"
+#include "output_stream.h"
+#include "page_encoder.h"
+#include "page_image.h"
+
+#include <cups/ppd.h>
+#include <cups/raster.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#ifndef QEL_FILTER_DEBUG_LOG_ON
+#define QEL_FILTER_DEBUG_LOG_ON 0
+#endif
+
+const int f_log_file = QEL_FILTER_DEBUG_LOG_ON;
+
+namespace
+{
+
+// Encoded commands are handed to the output in pieces of about this size, so
+// that a cancelled job stops within a few dot lines.
+constexpr size_t k_encode_piece = 4096;
+
+// Pause after each printed copy.
+constexpr unsigned k_copy_pause_us = 100;
+
+bool lo_write_stream(const TS_QEL_PAGE_STREAM& stream)
+{
+    return output_write(stream.data(), stream.size());
+}
+
+void lo_report_write_failure()
+{
+    std::fprintf(stderr, "ERROR: Unable to write print data: %s\n", std::strerror(output_error()));
+}
+
+// Page-start settings, written and flushed at once.
+bool lo_start_page(const cups_page_header2_t& header)
+{
+    TS_QEL_PAGE_STREAM stream;
+    start_page(header, stream);
+    return lo_write_stream(stream) && output_flush();
+}
+
+// One copy of the page; a cancelled job ends the copy between two dot lines.
+ET_QEL_JOB_RESULT lo_print_copy(const cups_page_header2_t& header, const unsigned char* image,
+                                uint32_t nr_printing_lines)
+{
+    TS_QEL_COPY_ENCODER copy;
+    copy_begin(copy, header, image, nr_printing_lines);
+    TS_QEL_PAGE_STREAM stream;
+    stream.reserve(2 * k_encode_piece);
+    bool f_done = false;
+    while (!f_done)
+    {
+        stream.clear();
+        if (cancel_requested())
+        {
+            copy_abandon(copy, stream);
+            return lo_write_stream(stream) ? EV_QEL_JOB_CANCELLED : EV_QEL_JOB_WRITE_FAILED;
+        }
+        f_done = copy_encode(copy, stream, k_encode_piece);
+        if (!lo_write_stream(stream))
+        {
+            return EV_QEL_JOB_WRITE_FAILED;
+        }
+    }
+    return EV_QEL_JOB_END;
+}
+
+// Prints one page with all its copies.
+ET_QEL_JOB_RESULT lo_print_page(TS_QEL_JOB& job)
+{
+    const cups_page_header2_t& header = job.header;
+    size_t bytes = 0;
+    const ET_QEL_PAGE_SIZE check = page_image_size(header, &bytes);
+    TS_QEL_PAGE_IMAGE image = (check == EV_QEL_PAGE_SIZE_OK) ? page_image_allocate(bytes) : nullptr;
+    if (!image)
+    {
+        page_image_report_unusable(job.page + 1, header, check);
+        return EV_QEL_JOB_BAD_PAGE;
+    }
+    std::fprintf(stderr, "PAGE: %d %d\n", job.page + 1, static_cast<int>(header.NumCopies));
+    debug_logf("SUCCESS", "RASTERTOQEL -> STARTING READING PAGE (%d)", job.i_total_page_counter);
+
+    if (!lo_start_page(header))
+    {
+        return EV_QEL_JOB_WRITE_FAILED;
+    }
+    const uint32_t lines = page_image_read(job.ras, header, image.get(), job.page);
+    debug_logf("DONE", "RASTERTOQEL -> READING PAGE (%d), %ld PRINTING LINES READ",
+               job.i_total_page_counter, static_cast<long>(lines));
+    if (cancel_requested())
+    {
+        // Nothing of this page's dot lines went out yet.
+        return EV_QEL_JOB_CANCELLED;
+    }
+
+    const uint32_t nr_printing_lines =
+        prepare_page(header, image.get(), header.cupsBytesPerLine, header.cupsHeight);
+    const int copies = static_cast<int>(header.NumCopies);
+    for (int copy = 1; copy <= copies; ++copy)
+    {
+        debug_logf("STARTING", "RASTERTOQEL -> PRINTING PAGE (%d), COPY %d/%d",
+                   job.i_total_page_counter, copy, copies);
+        debug_logf("DONE", "RASTERTOQEL -> ALLOCATION OF BUFFERS OK, %ld",
+                   static_cast<long>(nr_printing_lines));
+        const ET_QEL_JOB_RESULT result = lo_print_copy(header, image.get(), nr_printing_lines);
+        if (result != EV_QEL_JOB_END)
+        {
+            return result;
+        }
+        debug_logf("DONE", "RASTERTOQEL -> PRINTING PAGE (%d), COPY %d/%d",
+                   job.i_total_page_counter, copy, copies);
+        job.i_total_page_counter += 1;
+        cancel_sleep_microseconds(k_copy_pause_us);
+    }
+    job.page += 1;
+    return EV_QEL_JOB_END;
+}
+
+// The job printed by the filter itself, every page to standard output.
+ET_QEL_JOB_RESULT lo_stand_alone_path(TS_QEL_JOB& job)
+{
+    for (;;)
+    {
+        std::fputs("QEL PRINT MONITOR DAEMON IS NOT RUNNIG\nSTARTING PRINTING WITHOUT DAEMON\n",
+                   stderr);
+        debug_log("RASTERTOQEL -> QEL DAEMON STATUS", "NOT AVAILABLE");
+        if (cancel_requested() || !job_read_header(job))
+        {
+            break;
+        }
+        const ET_QEL_JOB_RESULT result = lo_print_page(job);
+        if (result != EV_QEL_JOB_END)
+        {
+            return result;
+        }
+    }
+    return cancel_requested() ? EV_QEL_JOB_CANCELLED : EV_QEL_JOB_END;
+}
+
+// Standard output of the monitor path: nothing is written there, and the
+// backend sees its end at once.  /dev/null takes its place so that no pipe
+// descriptor opened later can end up as descriptor 1.
+void lo_close_standard_output()
+{
+    const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null_fd >= 0)
+    {
+        dup2(null_fd, STDOUT_FILENO);
+        close(null_fd);
+    }
+    else
+    {
+        close(STDOUT_FILENO);
+    }
+}
+
+// The PPD is opened as CUPS filters do; nothing in it is consulted.  libcups
+// marks the PPD functions deprecated, yet they are the filter interface.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+ppd_file_t* lo_open_ppd(const char* path)
+{
+    return (path != nullptr) ? ppdOpenFile(path) : nullptr;
+}
+
+void lo_close_ppd(ppd_file_t* ppd)
+{
+    if (ppd != nullptr)
+    {
+        ppdClose(ppd);
+    }
+}
+#pragma GCC diagnostic pop
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    debug_log_start();
+    setbuf(stderr, nullptr);
+    cancel_install_handlers();
+
+    if (argc != 6 && argc != 7)
+    {
+        std::fprintf(stderr, "Usage: %s job-id user title copies options [file]\n", argv[0]);
+        return 1;
+    }
+
+    int fd = 0;
+    if (argc == 7)
+    {
+        fd = open(argv[6], O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+        {
+            std::perror("ERROR: Unable to open raster file - ");
+            sleep(1);
+            return 1;
+        }
+    }
+    debug_logf("INFO", "Raster file %d", fd);
+
+    TS_QEL_JOB job;
+    job.ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
+    debug_log("Raster file opened", job.ras != nullptr ? "OK" : "FAILURE");
+    ppd_file_t* ppd = lo_open_ppd(getenv("PPD"));
+    debug_log("PPD file opened", ppd != nullptr ? "OK" : "FAILURE");
+
+    output_open(STDOUT_FILENO);
+    const bool f_daemon_active = monitor_probe();
+    job.i_total_page_counter = 1;
+    job.page = 0;
+    job.f_page_read = false;
+
+    ET_QEL_JOB_RESULT result;
+    if (f_daemon_active)
+    {
+        lo_close_standard_output();
+        result = monitor_path(job);
+        if (result == EV_QEL_JOB_STOPPED)
+        {
+            return 0;
+        }
+    }
+    else
+    {
+        result = lo_stand_alone_path(job);
+        // Whatever was printed reaches the printer, also before an error.
+        if (!output_flush() && result != EV_QEL_JOB_WRITE_FAILED)
+        {
+            result = EV_QEL_JOB_WRITE_FAILED;
+        }
+        debug_logf("SUCCESS", "RASTERTOQEL -> %d PAGES PRINTED", job.i_total_page_counter - 1);
+    }
+
+    lo_close_ppd(ppd);
+    if (job.ras != nullptr)
+    {
+        cupsRasterClose(job.ras);
+    }
+    if (fd != 0)
+    {
+        close(fd);
+    }
+    debug_log("RASTERTOQEL -> CLOSING COMMUNICATION TO QEL DAEMON", "SUCCESS");
+    debug_log("RASTERTOQEL -> ENDING PRINTING", "SUCCESS");
+
+    switch (result)
+    {
+    case EV_QEL_JOB_WRITE_FAILED:
+        lo_report_write_failure();
+        return 1;
+    case EV_QEL_JOB_BAD_PAGE:
+        return 1;
+    case EV_QEL_JOB_CANCELLED:
+        return 0;
+    default:
+        break;
+    }
+    if (job.page == 0)
+    {
+        std::fputs("ERROR: No pages found!\n", stderr);
+        return 1;
+    }
+    std::fputs("INFO: Ready to print.\n", stderr);
+    return 0;
+}

@@ -1,0 +1,157 @@
+#!/usr/bin/env bash
+# Prints through a private CUPS scheduler with the kit's PPDs.
+#
+#   cups_scheduler_test.sh CASE WORK_DIR
+#
+# CASE:
+#   capture  PPD options through the real scheduler and filter chain, with a
+#            stand-in filter that hands the raster on to a file
+#   pdf      a PDF through rastertoqel and CUPS's serial backend into the
+#            virtual printer; its page against Ghostscript's own rendering
+#   png      a PNG through rastertoqel to a file device, decoded afterwards
+#   cancel   a job cancelled while rastertoqel is blocked writing
+#   gone     a job for a serial printer whose port has disappeared
+#
+# Paths come from the environment: QEL_PPD_DIR, QEL_FIXTURES, QEL_RASTER_INFO,
+# QEL_PBM_COMPARE, QEL_CAPTURE_FILTER, QEL_FILTER, QEL_VPRINTER.
+# Exit status 0 pass, 1 fail, 77 skipped (not root).
+set -u
+CASE=$1 WORK=$2
+HERE=$(cd "$(dirname "$0")" && pwd)
+. "$HERE/test_lib.sh"
+. "$HERE/cupsd_harness.sh"
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "the private cupsd needs root (it runs its filters as lp): skipped"
+    exit 77
+fi
+
+PPD=$QEL_PPD_DIR/qel0016.ppd
+VP_PID=
+HOLD_PID=
+
+cleanup()
+{
+    [ -n "$VP_PID" ] && kill -TERM "$VP_PID" 2>/dev/null && wait "$VP_PID" 2>/dev/null
+    [ -n "$HOLD_PID" ] && kill -TERM "$HOLD_PID" 2>/dev/null && wait "$HOLD_PID" 2>/dev/null
+    qel_cupsd_stop
+}
+trap cleanup EXIT
+
+# add_queue NAME URI: a queue with the model 0016 PPD.
+add_queue()
+{
+    if ! lpadmin -p "$1" -E -v "$2" -P "$PPD" 2> "$WORK/lpadmin-$1.txt"; then
+        cat "$WORK/lpadmin-$1.txt" >&2
+        fail "lpadmin -p $1 failed"
+        exit 1
+    fi
+    QEL_CUPSD_QUEUE=$1
+}
+
+# submit QUEUE FILE [lp options...]: prints the job id.
+submit()
+{
+    local queue=$1 file=$2 out
+    shift 2
+    out=$(lp -d "$queue" "$@" "$file" 2>&1) || {
+        echo "lp: $out" >&2
+        return 1
+    }
+    printf '%s\n' "$out" | sed -n "s/^request id is $queue-\([0-9]*\).*/\1/p"
+}
+
+# filter_exit JOB: how rastertoqel ended in that job, from the scheduler's
+# log: "0", "status N" or "signal N" (empty when it never ran).
+filter_exit()
+{
+    local line
+    line=$(grep "\[Job $1\] PID [0-9]* (.*/rastertoqel)" "$QEL_CUPSD_ROOT/log/error_log" |
+        grep -E 'exited|stopped|terminated|crashed' | tail -1)
+    case "$line" in
+        *"exited with no errors"*) echo 0 ;;
+        *"stopped with status"*) echo "status $(echo "$line" | sed 's/.*status \([0-9]*\).*/\1/')" ;;
+        *signal*) echo "signal $(echo "$line" | sed 's/.*signal \([0-9]*\).*/\1/')" ;;
+        *) echo "" ;;
+    esac
+}
+
+# start_vprinter: the virtual printer on a pseudo-terminal at $WORK/dev/Ttys0
+# that writes every page copy it receives into $WORK/pages.
+start_vprinter()
+{
+    mkdir -p "$WORK/dev" "$WORK/pages"
+    "$QEL_VPRINTER" --tty "$WORK/dev/Ttys0" --out "$WORK/pages" \
+        > "$WORK/vprinter.out" 2> "$WORK/vprinter.err" &
+    VP_PID=$!
+    local i
+    for i in $(seq 1 100); do
+        grep -q '^READY' "$WORK/vprinter.out" 2>/dev/null && return 0
+        kill -0 "$VP_PID" 2>/dev/null || break
+        sleep 0.1
+    done
+    cat "$WORK/vprinter.err" >&2
+    fail "virtual printer did not get ready"
+    exit 1
+}
+
+# wait_file PATH [SECONDS]: waits for PATH to appear.
+wait_file()
+{
+    local i
+    for i in $(seq 1 $((${2:-20} * 10))); do
+        [ -e "$1" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+rm -rf "$WORK"
+mkdir -p "$WORK/out"
+chmod 0755 "$WORK" "$WORK/out"
+
+case "$CASE" in
+capture)
+    qel_cupsd_prepare "$WORK/cups" "$QEL_CAPTURE_FILTER"
+    qel_cupsd_start || exit 1
+    add_queue cap "file:$WORK/out/cap.ras"
+
+    # Every option at a non-default value.
+    job=$(submit cap "$QEL_FIXTURES/receipt.pdf" -o PrintSpeed=3 -o PrintDensity=80 \
+        -o PaperPath=Path1 -o BottomCutOff=16 -o FormFeed=True -o PaperCut=False \
+        -o TrimBlank=False)
+    expect_eq "options job" "$(qel_cupsd_wait_job "$job")" completed
+    info=$("$QEL_RASTER_INFO" "$WORK/out/cap.ras" "$WORK/out/options")
+    expect_fields "options in the page header" "$info" \
+        "width=576 height=1598 bpl=72 bits=1 space=3 res=203 speed=3 density=80 path=1
+         trim=0 cutoff=16 feed=1 cut=0 copies=1"
+    "$QEL_PBM_COMPARE" "$WORK/out/options-1.pbm" "$QEL_FIXTURES/receipt-gs-1.pbm"
+    expect_eq "page equals Ghostscript's rendering" $? 0
+
+    # Defaults.
+    job=$(submit cap "$QEL_FIXTURES/receipt.pdf")
+    expect_eq "default job" "$(qel_cupsd_wait_job "$job")" completed
+    expect_fields "defaults in the page header" "$("$QEL_RASTER_INFO" "$WORK/out/cap.ras")" \
+        "speed=255 density=255 path=0 trim=1 cutoff=0 feed=0 cut=1 copies=1"
+
+    # Trimming is on by default and must not add a blank page to an odd
+    # page count, as two-sided printing would.
+    job=$(submit cap "$QEL_FIXTURES/three_pages.pdf")
+    expect_eq "three-page job" "$(qel_cupsd_wait_job "$job")" completed
+    info=$("$QEL_RASTER_INFO" "$WORK/out/cap.ras")
+    expect_eq "three pages stay three" "$(printf '%s\n' "$info" | grep -c '^page=')" 3
+    expect_eq "no blank page" "$(printf '%s\n' "$info" | grep -c 'dark=0$')" 0
+
+    # Copies reach the filter as NumCopies of one page.
+    job=$(submit cap "$QEL_FIXTURES/receipt.pdf" -n 2)
+    expect_eq "copies job" "$(qel_cupsd_wait_job "$job")" completed
+    info=$("$QEL_RASTER_INFO" "$WORK/out/cap.ras")
+    expect_eq "one page for two copies" "$(printf '%s\n' "$info" | grep -c '^page=')" 1
+    expect_fields "NumCopies" "$info" "copies=2"
+    ;;
+*)
+    echo "unknown case $CASE" >&2
+    exit 2
+    ;;
+esac
+finish

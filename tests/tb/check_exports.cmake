@@ -1,0 +1,27 @@
+# Compares the dynamic symbol table of a library with a list of names.
+#   cmake -DNM=nm -DLIBRARY=libQelTb.so.1 -DEXPECTED=exported_names.txt -P check_exports.cmake
+execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY}
+                OUTPUT_VARIABLE nm_out RESULT_VARIABLE nm_rc)
+if(NOT nm_rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[^\n]+" nm_lines "${nm_out}")
+set(actual "")
+foreach(line IN LISTS nm_lines)
+  # "address type name[@version]"
+  if(line MATCHES "^[0-9a-fA-F]* *[A-Za-z] ([^ @]+)")
+    list(APPEND actual "${CMAKE_MATCH_1}")
+  endif()
+endforeach()
+list(SORT actual)
+file(STRINGS ${EXPECTED} expected)
+list(SORT expected)
+if(NOT actual STREQUAL expected)
+  set(extra ${actual})
+  list(REMOVE_ITEM extra ${expected})
+  set(missing ${expected})
+  list(REMOVE_ITEM missing ${actual})
+  message(FATAL_ERROR "exported names differ\n  unexpected: ${extra}\n  missing: ${missing}")
+endif()
+list(LENGTH actual n)
+message(STATUS "${n} exported names, as expected")

@@ -2,7 +2,7 @@
 // label printer filters side by side on the generated raster inputs.
 //
 // Usage: qel_filter_bench --inputs DIR --out DIR [--rounds N] [--target-ms MS]
-//            [--smoke] --floor PROGRAM
+//            [--smoke] [--strict] --floor PROGRAM
 //            {--filter NAME --program PROGRAM [--ppd PPD] [--form SUFFIX]
 //             [--args cups|options] [--peer]}...
 //
@@ -52,16 +52,18 @@ struct Options
     unsigned rounds = 5;
     double target_s = 0.1;
     bool smoke = false;
+    bool strict = false;             // fail when any filter could not be measured
     std::vector<FilterSpec> filters; // the floor first
 };
 
 void lo_usage(const char* prog)
 {
-    std::fprintf(stderr,
-                 "Usage: %s --inputs DIR --out DIR [--rounds N] [--target-ms MS] [--smoke]\n"
-                 "         --floor PROGRAM {--filter NAME --program PROGRAM [--ppd PPD]\n"
-                 "         [--form SUFFIX] [--args cups|options] [--peer]}...\n",
-                 prog);
+    std::fprintf(
+        stderr,
+        "Usage: %s --inputs DIR --out DIR [--rounds N] [--target-ms MS] [--smoke] [--strict]\n"
+        "         --floor PROGRAM {--filter NAME --program PROGRAM [--ppd PPD]\n"
+        "         [--form SUFFIX] [--args cups|options] [--peer]}...\n",
+        prog);
 }
 
 bool lo_parse(int argc, char** argv, Options& o)
@@ -72,9 +74,9 @@ bool lo_parse(int argc, char** argv, Options& o)
     for (int i = 1; i < argc; ++i)
     {
         const std::string a = argv[i];
-        if (a == "--smoke")
+        if (a == "--smoke" || a == "--strict")
         {
-            o.smoke = true;
+            (a == "--smoke" ? o.smoke : o.strict) = true;
             continue;
         }
         if (a == "--peer")
@@ -330,5 +332,13 @@ int main(int argc, char** argv)
         std::cerr << "qel_filter_bench: cannot write " << csv << '\n';
         return 1;
     }
+    if (o.strict)
+        for (const Summary& s : rows)
+            if (!s.problem.empty())
+            {
+                std::cerr << "qel_filter_bench: " << s.filter << " on " << s.input
+                          << " not measured: " << s.problem << '\n';
+                return 1;
+            }
     return 0;
 }

@@ -25,7 +25,7 @@ template <typename T> class LoHandleTable
     {
         Guard g(mutex_);
         int index = -1;
-        for (int i = 0; i < count_; ++i)
+        for (int i = first_free_; i < count_; ++i)
         {
             if (slots_[i].ptr == nullptr)
             {
@@ -42,6 +42,7 @@ template <typename T> class LoHandleTable
             slots_[index].generation = 1;
         }
         slots_[index].ptr = ptr;
+        first_free_ = index + 1;
         return (slots_[index].generation << 16) | (index + 1);
     }
 
@@ -62,6 +63,9 @@ template <typename T> class LoHandleTable
             return nullptr;
         T* ptr = slot->ptr;
         slot->ptr = nullptr;
+        const int index = static_cast<int>(slot - slots_);
+        if (index < first_free_)
+            first_free_ = index;
         slot->generation = slot->generation == 0x7FFF ? 1 : slot->generation + 1;
         return ptr;
     }
@@ -115,6 +119,7 @@ template <typename T> class LoHandleTable
     Slot* slots_ = nullptr;
     int count_ = 0;
     int capacity_ = 0;
+    int first_free_ = 0; // no free slot below this index
 };
 
 #endif

@@ -20,6 +20,22 @@ template <typename T> class LoHandleTable
     // 1..0x7FFF in the high bits keep every handle positive and non-zero.
     static constexpr int kMaxSlots = 0xFFFF;
 
+    LoHandleTable() = default;
+    LoHandleTable(const LoHandleTable&) = delete;
+    LoHandleTable& operator=(const LoHandleTable&) = delete;
+
+    // Frees the slots (not the records).  The table is left empty, so a
+    // lookup that still comes in during process exit finds nothing.
+    ~LoHandleTable()
+    {
+        Guard g(mutex_);
+        std::free(slots_);
+        slots_ = nullptr;
+        count_ = 0;
+        capacity_ = 0;
+        first_free_ = 0;
+    }
+
     // Stores ptr and returns its handle, or 0 when the table is full.
     int insert(T* ptr)
     {

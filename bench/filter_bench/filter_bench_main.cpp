@@ -144,6 +144,18 @@ std::string lo_machine()
            " " + u.release;
 }
 
+// The 1, 5 and 15 minute load averages: other work on the machine stretches
+// wall times (CPU times much less).
+std::string lo_load()
+{
+    std::ifstream in("/proc/loadavg");
+    double a = 0, b = 0, c = 0;
+    in >> a >> b >> c;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.2f %.2f %.2f", a, b, c);
+    return buf;
+}
+
 ProbeRequest lo_request(const Options& o, const FilterSpec& f, const std::string& input,
                         const std::string& raster)
 {
@@ -237,7 +249,7 @@ int main(int argc, char** argv)
     if (o.smoke)
         o.rounds = std::min(o.rounds, 2u);
 
-    std::cout << "Filter benchmark on " << lo_machine() << "\n";
+    std::cout << "Filter benchmark on " << lo_machine() << "; load average " << lo_load() << "\n";
     if (lo_exists(monitor_request_fifo))
         std::cout << "WARNING: " << monitor_request_fifo
                   << " exists; rastertoqel rounds are dropped while it does\n";
@@ -319,6 +331,7 @@ int main(int argc, char** argv)
     }
 
     print_table(std::cout, rows);
+    std::cout << "\nload average at the end: " << lo_load() << '\n';
     print_goals(std::cout, check_goals(rows, {}));
     for (const std::string& n : notes)
         std::cout << "note: " << n << '\n';

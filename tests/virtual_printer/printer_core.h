@@ -1,0 +1,112 @@
+// The state a virtual printer shares between its port thread and the test: what the host sent,
+// the protocol engine, and the queue of chunks waiting to go back to the host.
+#pragma once
+
+#include "virtual_printer.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+namespace qel_vp
+{
+
+using Clock = std::chrono::steady_clock;
+
+// One chunk for the host: a USB transfer ends at its end, a pty gets it in one write.
+struct Chunk
+{
+    std::vector<std::uint8_t> bytes;
+    Clock::time_point due;
+    bool disconnect = false;
+};
+
+class PrinterCore
+{
+  public:
+    explicit PrinterCore(const PrinterOptions& options);
+    ~PrinterCore();
+
+    // Bytes from the host (any thread of a port).
+    void host_sent(std::span<const std::uint8_t> bytes);
+    // The first chunk if it is due at `now`; else nullopt and, when a chunk waits, its due time.
+    std::optional<Chunk> take_due(Clock::time_point now, Clock::time_point* next_due);
+    // Puts back the unsent tail of a chunk at the front of the queue.
+    void put_back(Chunk chunk);
+    void queue(std::vector<std::uint8_t> bytes);
+    bool queue_empty() const;
+
+    void request_disconnect();
+    bool disconnect_requested() const { return disconnect_.load(); }
+    void set_connected(bool connected);
+    bool connected() const { return connected_.load(); }
+    // Wakes the port thread (pty: a byte on a pipe); set by the port.
+    void set_waker(void (*waker)(void*), void* user);
+
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;
+    ProtocolEngine engine;
+    std::vector<std::uint8_t> received;
+    std::size_t frames_seen = 0; // frames handed to the transcript file so far
+
+  private:
+    void wake();
+    static void page_done(const Page& page, void* user);
+
+    bool protocol_;
+    std::string out_dir_;
+    std::FILE* transcript_ = nullptr;
+    std::deque<Chunk> queue_;
+    Clock::time_point last_due_{};
+    std::atomic<bool> disconnect_{false};
+    std::atomic<bool> connected_{false};
+    void (*waker_)(void*) = nullptr;
+    void* waker_user_ = nullptr;
+};
+
+// The pseudo-terminal attachment (Ttys and Lp links).
+class PtyPort
+{
+  public:
+    PtyPort(PrinterCore& core, const PrinterOptions& options) : core_(core), options_(options) {}
+    ~PtyPort();
+    bool start(std::string* error);
+    void stop();
+    const std::string& name() const { return options_.link_path; }
+
+  private:
+    void run();
+    static void wake(void* self);
+
+    PrinterCore& core_;
+    PrinterOptions options_;
+    int master_ = -1;
+    int slave_ = -1;
+    int wake_pipe_[2] = {-1, -1};
+    bool linked_ = false;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// The emulated USB device (umockdev testbed and usbdevfs handler).
+class UsbDevice
+{
+  public:
+    UsbDevice(PrinterCore& core, const PrinterOptions& options);
+    ~UsbDevice();
+    bool start(std::string* error);
+    void stop();
+    std::string name() const;
+    std::string root_dir() const;
+
+    struct State; // the usbdevfs handler's view of the device
+
+  private:
+    std::unique_ptr<State> state_;
+};
+
+} // namespace qel_vp

@@ -1,0 +1,422 @@
+// Emulated USB printer: a umockdev testbed with one usbfs node and a handler for the usbdevfs
+// requests that libusb-1.0 makes, so that libusb enumerates, opens, claims and transfers
+// against the virtual printer without a kernel USB stack.
+#include "printer_core.h"
+
+#include <umockdev.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <linux/usbdevice_fs.h>
+#include <sys/ioctl.h>
+
+namespace qel_vp
+{
+
+namespace
+{
+
+constexpr std::uint16_t kVendor = 0x5E2D;
+constexpr unsigned kEpIn = 0x81;
+constexpr unsigned kEpOut = 0x02;
+constexpr std::size_t kPacket = 64;
+
+// An URB of the host, kept while it waits for printer bytes.
+struct PendingUrb
+{
+    UMockdevIoctlData* urb = nullptr;    // the struct usbdevfs_urb in the host's memory
+    UMockdevIoctlData* buffer = nullptr; // its data buffer
+    gulong client_addr = 0;
+};
+
+usbdevfs_urb* urb_of(UMockdevIoctlData* d)
+{
+    return reinterpret_cast<usbdevfs_urb*>(d->data);
+}
+
+void release(PendingUrb& p)
+{
+    if (p.buffer)
+        umockdev_ioctl_data_unref(p.buffer);
+    if (p.urb)
+        umockdev_ioctl_data_unref(p.urb);
+    p = PendingUrb{};
+}
+
+std::string hex_bytes(std::initializer_list<unsigned> bytes)
+{
+    std::string s;
+    char b[4];
+    for (unsigned v : bytes)
+    {
+        std::snprintf(b, sizeof b, "%02x", v & 0xFF);
+        s += b;
+    }
+    return s;
+}
+
+} // namespace
+
+struct UsbDevice::State
+{
+    PrinterCore& core;
+    PrinterOptions options;
+    UMockdevTestbed* testbed = nullptr;
+    UMockdevIoctlBase* handler = nullptr;
+    std::string devnode; // /dev/bus/usb/BBB/DDD
+    std::string sysfs;   // /sys/devices/usb1/1-1
+    std::string root;
+
+    // Handler thread only.
+    bool driver_bound = true; // the kernel's usblp until libusb detaches it
+    bool claimed = false;
+    bool gone = false;
+    std::deque<PendingUrb> pending_in;
+    std::deque<PendingUrb> done;
+    std::optional<Chunk> current; // chunk being handed out packet by packet
+    std::size_t current_pos = 0;
+    std::vector<unsigned long> unknown_requests;
+
+    State(PrinterCore& c, const PrinterOptions& o) : core(c), options(o) {}
+
+    void fill_pending();
+    void disconnect_now();
+    gboolean handle(UMockdevIoctlClient* client);
+};
+
+void UsbDevice::State::disconnect_now()
+{
+    if (gone)
+        return;
+    gone = true;
+    // Every waiting URB ends as the kernel ends them on unplug.
+    for (PendingUrb& p : pending_in)
+    {
+        urb_of(p.urb)->status = -ESHUTDOWN;
+        urb_of(p.urb)->actual_length = 0;
+        done.push_back(p);
+    }
+    pending_in.clear();
+    core.set_connected(false);
+}
+
+void UsbDevice::State::fill_pending()
+{
+    while (!gone)
+    {
+        if (!current)
+        {
+            current = core.take_due(Clock::now(), nullptr);
+            current_pos = 0;
+            if (!current)
+                return;
+        }
+        if (current_pos >= current->bytes.size())
+        {
+            const bool disconnect = current->disconnect;
+            current.reset();
+            if (disconnect)
+                disconnect_now();
+            continue;
+        }
+        if (pending_in.empty())
+            return;
+        // One transfer takes the rest of the chunk or what fits; full packets run on, a short
+        // packet (the chunk's end) ends the transfer.
+        PendingUrb p = pending_in.front();
+        pending_in.pop_front();
+        usbdevfs_urb* u = urb_of(p.urb);
+        const std::size_t room = static_cast<std::size_t>(std::max(0, u->buffer_length));
+        std::size_t n = std::min(room, current->bytes.size() - current_pos);
+        if (n < current->bytes.size() - current_pos)
+            n -= n % kPacket == 0 || n < kPacket ? 0 : n % kPacket;
+        std::memcpy(p.buffer->data, current->bytes.data() + current_pos, n);
+        current_pos += n;
+        u->actual_length = static_cast<int>(n);
+        u->status = 0;
+        done.push_back(p);
+    }
+}
+
+gboolean UsbDevice::State::handle(UMockdevIoctlClient* client)
+{
+    const unsigned long request = umockdev_ioctl_client_get_request(client);
+    UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
+    auto complete = [&](long result, int err)
+    {
+        umockdev_ioctl_client_complete(client, result, err);
+        return TRUE;
+    };
+    if (core.disconnect_requested())
+        disconnect_now();
+
+    switch (request)
+    {
+    case USBDEVFS_GET_CAPABILITIES:
+    {
+        UMockdevIoctlData* caps = umockdev_ioctl_data_resolve(arg, 0, sizeof(__u32), nullptr);
+        if (!caps)
+            return complete(-1, EFAULT);
+        const __u32 value = USBDEVFS_CAP_NO_PACKET_SIZE_LIM;
+        std::memcpy(caps->data, &value, sizeof value);
+        return complete(0, 0);
+    }
+    case USBDEVFS_GETDRIVER:
+    {
+        UMockdevIoctlData* d =
+            umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_getdriver), nullptr);
+        if (!d)
+            return complete(-1, EFAULT);
+        if (!driver_bound)
+            return complete(-1, ENODATA);
+        auto* gd = reinterpret_cast<usbdevfs_getdriver*>(d->data);
+        std::snprintf(gd->driver, sizeof gd->driver, "usblp");
+        return complete(0, 0);
+    }
+    case USBDEVFS_IOCTL:
+    {
+        UMockdevIoctlData* d = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_ioctl), nullptr);
+        if (!d)
+            return complete(-1, EFAULT);
+        const auto* io = reinterpret_cast<const usbdevfs_ioctl*>(d->data);
+        if (io->ioctl_code == static_cast<int>(USBDEVFS_DISCONNECT))
+        {
+            if (!driver_bound)
+                return complete(-1, ENODATA);
+            driver_bound = false;
+            return complete(0, 0);
+        }
+        if (io->ioctl_code == static_cast<int>(USBDEVFS_CONNECT))
+        {
+            driver_bound = !claimed;
+            return complete(0, 0);
+        }
+        return complete(-1, ENOTTY);
+    }
+    case USBDEVFS_CLAIMINTERFACE:
+    case USBDEVFS_RELEASEINTERFACE:
+    {
+        if (gone)
+            return complete(-1, ENODEV);
+        UMockdevIoctlData* d = umockdev_ioctl_data_resolve(arg, 0, sizeof(unsigned), nullptr);
+        if (!d)
+            return complete(-1, EFAULT);
+        if (*reinterpret_cast<unsigned*>(d->data) != 0)
+            return complete(-1, EINVAL);
+        if (request == USBDEVFS_RELEASEINTERFACE)
+        {
+            if (!claimed)
+                return complete(-1, EINVAL);
+            claimed = false;
+            return complete(0, 0);
+        }
+        if (driver_bound)
+            return complete(-1, EBUSY);
+        claimed = true;
+        return complete(0, 0);
+    }
+    case USBDEVFS_SETCONFIGURATION:
+    {
+        UMockdevIoctlData* d = umockdev_ioctl_data_resolve(arg, 0, sizeof(unsigned), nullptr);
+        if (!d)
+            return complete(-1, EFAULT);
+        const unsigned value = *reinterpret_cast<unsigned*>(d->data);
+        if (value != 1)
+            return complete(-1, EINVAL);
+        umockdev_testbed_set_attribute(testbed, sysfs.c_str(), "bConfigurationValue", "1");
+        return complete(0, 0);
+    }
+    case USBDEVFS_CLEAR_HALT:
+    case USBDEVFS_RESETEP:
+    case USBDEVFS_RESET:
+        return complete(gone ? -1 : 0, gone ? ENODEV : 0);
+    case USBDEVFS_SUBMITURB:
+    {
+        if (gone)
+            return complete(-1, ENODEV);
+        UMockdevIoctlData* urb_data =
+            umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
+        if (!urb_data)
+            return complete(-1, EFAULT);
+        usbdevfs_urb* u = urb_of(urb_data);
+        if (u->type != USBDEVFS_URB_TYPE_BULK || (u->endpoint != kEpIn && u->endpoint != kEpOut) ||
+            u->buffer_length < 0)
+            return complete(-1, EINVAL);
+        if (!claimed)
+            return complete(-1, EINVAL); // the kernel claims implicitly; libusb always claims
+        UMockdevIoctlData* buffer =
+            umockdev_ioctl_data_resolve(urb_data, offsetof(usbdevfs_urb, buffer),
+                                        static_cast<gsize>(u->buffer_length), nullptr);
+        if (!buffer)
+            return complete(-1, EFAULT);
+        PendingUrb p{umockdev_ioctl_data_ref(urb_data), umockdev_ioctl_data_ref(buffer),
+                     urb_data->client_addr};
+        if (u->endpoint == kEpOut)
+        {
+            core.host_sent(std::span<const std::uint8_t>(
+                buffer->data, static_cast<std::size_t>(u->buffer_length)));
+            u->actual_length = u->buffer_length;
+            u->status = 0;
+            done.push_back(p);
+            // A disconnect that the frame caused takes effect before the next request.
+            if (core.disconnect_requested())
+                disconnect_now();
+            fill_pending();
+        }
+        else
+            pending_in.push_back(p);
+        return complete(0, 0);
+    }
+    case USBDEVFS_REAPURB:
+    case USBDEVFS_REAPURBNDELAY:
+    {
+        fill_pending();
+        if (done.empty())
+            return complete(-1, gone ? ENODEV : EAGAIN);
+        UMockdevIoctlData* ptr = umockdev_ioctl_data_resolve(arg, 0, sizeof(void*), nullptr);
+        if (!ptr)
+            return complete(-1, EFAULT);
+        PendingUrb p = done.front();
+        done.pop_front();
+        umockdev_ioctl_data_set_ptr(ptr, 0, p.urb);
+        release(p);
+        return complete(0, 0);
+    }
+    case USBDEVFS_DISCARDURB:
+    {
+        const gulong addr = *reinterpret_cast<gulong*>(arg->data);
+        for (auto it = pending_in.begin(); it != pending_in.end(); ++it)
+            if (it->client_addr == addr)
+            {
+                urb_of(it->urb)->status = -ENOENT;
+                urb_of(it->urb)->actual_length = 0;
+                done.push_back(*it);
+                pending_in.erase(it);
+                return complete(0, 0);
+            }
+        return complete(-1, EINVAL);
+    }
+    default:
+        unknown_requests.push_back(request);
+        return complete(-1, ENOTTY);
+    }
+}
+
+UsbDevice::UsbDevice(PrinterCore& core, const PrinterOptions& options)
+    : state_(std::make_unique<State>(core, options))
+{
+}
+
+UsbDevice::~UsbDevice()
+{
+    stop();
+}
+
+namespace
+{
+
+gboolean on_ioctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer user)
+{
+    return static_cast<UsbDevice::State*>(user)->handle(client);
+}
+
+} // namespace
+
+bool UsbDevice::start(std::string* error)
+{
+    State& s = *state_;
+    const PrinterOptions& o = s.options;
+    char node[64];
+    std::snprintf(node, sizeof node, "bus/usb/%03u/%03u", o.bus, o.address);
+    s.devnode = std::string("/dev/") + node;
+    const std::string devpath =
+        "/devices/usb" + std::to_string(o.bus) + "/" + std::to_string(o.bus) + "-1";
+    s.sysfs = "/sys" + devpath;
+
+    const unsigned pid = o.product;
+    // Device, configuration, printer interface (class 7/1/2), bulk IN 0x81 and OUT 0x02.
+    const std::string descriptors =
+        hex_bytes({0x12, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x40, kVendor & 0xFF, kVendor >> 8,
+                   pid & 0xFF, pid >> 8, 0x00, 0x01, 0x01, 0x02, 0x03, 0x01}) +
+        hex_bytes({0x09, 0x02, 0x20, 0x00, 0x01, 0x01, 0x00, 0x80, 0x32}) +
+        hex_bytes({0x09, 0x04, 0x00, 0x00, 0x02, 0x07, 0x01, 0x02, 0x00}) +
+        hex_bytes({0x07, 0x05, kEpIn, 0x02, kPacket, 0x00, 0x00}) +
+        hex_bytes({0x07, 0x05, kEpOut, 0x02, kPacket, 0x00, 0x00});
+    char ids[64];
+    std::snprintf(ids, sizeof ids, "A: idVendor=%04x\nA: idProduct=%04x\n", kVendor, pid);
+    const std::string description =
+        "P: " + devpath + "\nN: " + node + "\nE: DEVNAME=" + s.devnode +
+        "\nE: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\nA: busnum=" + std::to_string(o.bus) +
+        "\nA: devnum=" + std::to_string(o.address) + "\n" + ids +
+        "A: bConfigurationValue=1\nA: speed=12\nH: descriptors=" + descriptors + "\n";
+
+    s.testbed = umockdev_testbed_new();
+    GError* gerr = nullptr;
+    if (!umockdev_testbed_add_from_string(s.testbed, description.c_str(), &gerr))
+    {
+        if (error)
+            *error = std::string("umockdev device: ") + (gerr ? gerr->message : "failed");
+        g_clear_error(&gerr);
+        stop();
+        return false;
+    }
+    gchar* root = umockdev_testbed_get_root_dir(s.testbed);
+    s.root = root;
+    g_free(root);
+    s.handler = umockdev_ioctl_base_new();
+    g_signal_connect(s.handler, "handle-ioctl", G_CALLBACK(on_ioctl), &s);
+    if (!umockdev_testbed_attach_ioctl(s.testbed, s.devnode.c_str(), s.handler, &gerr))
+    {
+        if (error)
+            *error = std::string("umockdev ioctl handler: ") + (gerr ? gerr->message : "failed");
+        g_clear_error(&gerr);
+        stop();
+        return false;
+    }
+    s.core.set_connected(true);
+    return true;
+}
+
+void UsbDevice::stop()
+{
+    State& s = *state_;
+    if (s.testbed)
+    {
+        if (s.handler)
+            umockdev_testbed_detach_ioctl(s.testbed, s.devnode.c_str(), nullptr);
+        g_object_unref(s.testbed); // removes the testbed directory
+        s.testbed = nullptr;
+    }
+    if (s.handler)
+    {
+        g_object_unref(s.handler);
+        s.handler = nullptr;
+    }
+    for (auto* q : {&s.pending_in, &s.done})
+    {
+        for (PendingUrb& p : *q)
+            release(p);
+        q->clear();
+    }
+    if (!s.root.empty())
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(s.root, ec);
+    }
+    s.core.set_connected(false);
+}
+
+std::string UsbDevice::name() const
+{
+    return state_->devnode;
+}
+
+std::string UsbDevice::root_dir() const
+{
+    return state_->root;
+}
+
+} // namespace qel_vp

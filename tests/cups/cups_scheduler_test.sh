@@ -149,6 +149,107 @@ capture)
     expect_eq "one page for two copies" "$(printf '%s\n' "$info" | grep -c '^page=')" 1
     expect_fields "NumCopies" "$info" "copies=2"
     ;;
+pdf)
+    qel_cupsd_prepare "$WORK/cups" "$QEL_FILTER"
+    qel_cupsd_start || exit 1
+    start_vprinter
+    add_queue qel "serial:$WORK/dev/Ttys0?baud=115200+bits=8+parity=none+flow=none"
+
+    job=$(submit qel "$QEL_FIXTURES/receipt.pdf" -o PrintSpeed=3 -o PrintDensity=80 \
+        -o PaperPath=Path1 -o FormFeed=True)
+    expect_eq "job state" "$(qel_cupsd_wait_job "$job")" completed
+    expect_eq "rastertoqel exit" "$(filter_exit "$job")" 0
+    wait_file "$WORK/pages/page-001.txt" || fail "the virtual printer got no page"
+    # Trimming is on by default: the page ends with its last printed line.
+    "$QEL_PBM_COMPARE" "$WORK/pages/page-001.pbm" "$QEL_FIXTURES/receipt-gs-1.pbm" --trimmed
+    expect_eq "printed page equals Ghostscript's rendering" $? 0
+    settings=$(tr '\n' ' ' < "$WORK/pages/page-001.txt")
+    # Density step 80 is +60 on the printer; Path1 is paper path 1.
+    expect_fields "printer settings" "$settings" \
+        "complete=1 speed=3 density=60 path=1 width_dots=576 form_feed=1 cut=2"
+    expect_eq "one page copy" "$(ls "$WORK/pages" | grep -c '\.txt$')" 1
+    ;;
+png)
+    qel_cupsd_prepare "$WORK/cups" "$QEL_FILTER"
+    qel_cupsd_start || exit 1
+    add_queue qel "file:$WORK/out/png.bin"
+
+    # A 576 x 1598 picture at the printer's resolution, not rotated.
+    job=$(submit qel "$QEL_FIXTURES/receipt.png" -o ppi=203 -o orientation-requested=3 \
+        -o TrimBlank=False -o BottomCutOff=40 -o PaperCut=False -o PrintDensity=0 -n 2)
+    expect_eq "job state" "$(qel_cupsd_wait_job "$job")" completed
+    expect_eq "rastertoqel exit" "$(filter_exit "$job")" 0
+    "$QEL_VPRINTER" --decode "$WORK/out/png.bin" --out "$WORK/decoded" > "$WORK/decode.txt"
+    expect_eq "stream decodes" $? 0
+    # Two copies of one page; no trimming, 40 lines cut off the bottom.
+    expect_eq "page copies" "$(ls "$WORK/decoded" | grep -c '\.txt$')" 2
+    for copy in 001 002; do
+        settings=$(tr '\n' ' ' < "$WORK/decoded/page-$copy.txt")
+        expect_fields "copy $copy settings" "$settings" \
+            "complete=1 speed=none density=-100 path=4 lines=1558 form_feed=0 cut=0"
+        # The image filter places the picture a line off: allow a shift of 1.
+        "$QEL_PBM_COMPARE" "$WORK/decoded/page-$copy.pbm" "$QEL_FIXTURES/receipt.pbm" --shift 1
+        expect_eq "copy $copy equals the picture" $? 0
+    done
+    ;;
+cancel)
+    qel_cupsd_prepare "$WORK/cups" "$QEL_FILTER"
+    qel_cupsd_start || exit 1
+    # A printer that takes no data: a FIFO that is held open but never read.
+    # Once its buffer is full, rastertoqel blocks in its next write.
+    mkfifo -m 0666 "$WORK/out/stuck"
+    sleep 600 <> "$WORK/out/stuck" &
+    HOLD_PID=$!
+    add_queue qel "file:$WORK/out/stuck"
+    # Random dots do not compress: about 120 kB of printer commands.
+    { printf 'P4\n576 1598\n'; head -c $((72 * 1598)) /dev/urandom; } > "$WORK/noise.pbm"
+    job=$(submit qel "$WORK/noise.pbm" -o ppi=203 -o orientation-requested=3)
+    for i in $(seq 1 300); do
+        grep -q "\[Job $job\] Started filter .*/rastertoqel" "$QEL_CUPSD_ROOT/log/error_log" &&
+            grep -q "\[Job $job\] PAGE: 1 1" "$QEL_CUPSD_ROOT/log/error_log" && break
+        sleep 0.1
+    done
+    sleep 1
+    expect_eq "job blocked while printing" "$(qel_cupsd_job_state "$job")" processing
+    cancel "$job"
+    expect_eq "job state after cancel" "$(qel_cupsd_wait_job "$job")" canceled
+    # CUPS sends the filter of a cancelled job SIGTERM and, only after its
+    # JobKillDelay of 30 s, SIGKILL.  A filter stuck writing to a printer
+    # that takes nothing must still end at once.
+    for i in $(seq 1 100); do
+        [ -n "$(filter_exit "$job")" ] && break
+        sleep 0.1
+    done
+    ex=$(filter_exit "$job")
+    case "$ex" in
+        "signal 15" | 0 | "status 1") pass "rastertoqel ended within 10 s of the cancel ($ex)" ;;
+        "") fail "rastertoqel still runs 10 s after the cancel" ;;
+        *) fail "rastertoqel ended with '$ex' after the cancel" ;;
+    esac
+    # The queue stays usable.
+    expect_eq "printer state" "$(lpstat -p qel | grep -c 'is idle')" 1
+    ;;
+gone)
+    qel_cupsd_prepare "$WORK/cups" "$QEL_FILTER"
+    qel_cupsd_start || exit 1
+    start_vprinter
+    add_queue qel "serial:$WORK/dev/Ttys0?baud=115200"
+    lpadmin -p qel -o printer-error-policy=abort-job 2>/dev/null
+    # The printer is switched off: its port disappears.
+    kill -TERM "$VP_PID"
+    wait "$VP_PID" 2>/dev/null
+    VP_PID=
+    [ ! -e "$WORK/dev/Ttys0" ] || fail "the port link is still there"
+    job=$(submit qel "$QEL_FIXTURES/receipt.pdf")
+    expect_eq "job state" "$(qel_cupsd_wait_job "$job")" aborted
+    grep -q "\[Job $job\] Unable to open serial port" "$QEL_CUPSD_ROOT/log/error_log"
+    expect_eq "backend reported the missing port" $? 0
+    ex=$(filter_exit "$job")
+    case "$ex" in
+        0 | "signal 15" | "signal 13") pass "rastertoqel ended cleanly ($ex)" ;;
+        *) fail "rastertoqel ended with '$ex'" ;;
+    esac
+    ;;
 *)
     echo "unknown case $CASE" >&2
     exit 2

@@ -1,0 +1,317 @@
+// Qel_InquiryTool run as a technician would, against the virtual printer on each kind of port.
+#include "tool_runner.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+using qel_inq_test::expected_text;
+using qel_inq_test::mask_build_moment;
+using qel_inq_test::run_tool;
+using qel_inq_test::ToolRun;
+
+const std::string k_tool = QEL_INQ_TOOL_PATH;
+
+enum class PortKind
+{
+    Lp,   // pseudo-terminal linked as ".../dev/usb/lp0"
+    Ttys, // pseudo-terminal linked as ".../dev/Ttys0"
+    Usb   // emulated USB device /dev/bus/usb/001/005
+};
+
+// The virtual printer program serving the fixed record set on a port of the given kind, the
+// tool run against it as a separate process.
+class InquiryOnPort : public ::testing::TestWithParam<PortKind>
+{
+  protected:
+    void SetUp() override
+    {
+        dir_ = qel_inq_test::make_test_dir();
+        ASSERT_FALSE(dir_.empty());
+    }
+    void TearDown() override
+    {
+        qel_inq_test::stop_background(printer_);
+        qel_inq_test::remove_test_dir(dir_);
+    }
+
+    // Starts the printer with the given faults ("KIND:EXCHANGE:NTH[:PARAM]"); returns the port
+    // name for the command line.
+    std::string Start(const std::vector<std::string>& faults = {})
+    {
+        qel_inq_test::stop_background(printer_);
+        transcript_ = dir_ + "/transcript-" + std::to_string(++starts_) + ".txt";
+        std::vector<std::string> args;
+        switch (GetParam())
+        {
+        case PortKind::Lp:
+            args = {"--lp", dir_ + "/dev/usb/lp0"};
+            break;
+        case PortKind::Ttys:
+            args = {"--tty", dir_ + "/dev/Ttys0"};
+            break;
+        case PortKind::Usb:
+            args = {"--usb"};
+            break;
+        }
+        args.insert(args.end(),
+                    {"--config-file", std::string(QEL_INQ_EXPECTED_DIR) + "/records.txt",
+                     "--transcript", transcript_});
+        for (const std::string& f : faults)
+            args.insert(args.end(), {"--fault", f});
+        printer_ = qel_inq_test::start_background(QEL_INQ_VPRINTER_PATH, args);
+
+        umockdev_dir_.clear();
+        for (int i = 0; i < 3; i++)
+        {
+            std::string line = qel_inq_test::read_line(printer_, 10000);
+            if (line.rfind("UMOCKDEV_DIR=", 0) == 0)
+                umockdev_dir_ = line.substr(13);
+            if (line.rfind("READY ", 0) == 0)
+                return line.substr(6);
+        }
+        ADD_FAILURE() << "the virtual printer did not get ready";
+        return "/nonexistent/dev/usb/lp0";
+    }
+
+    ToolRun Run(const std::vector<std::string>& args)
+    {
+        std::vector<std::string> env;
+        if (GetParam() == PortKind::Usb)
+        {
+            env.push_back("LD_PRELOAD=libumockdev-preload.so.0");
+            env.push_back("UMOCKDEV_DIR=" + umockdev_dir_);
+            env.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
+        }
+        ToolRun run = run_tool(k_tool, args, env);
+        EXPECT_FALSE(run.fTimedOut);
+        // The tools never write to standard error (libusb's own warnings excepted).
+        if (GetParam() != PortKind::Usb)
+        {
+            EXPECT_EQ(run.err, "");
+        }
+        return run;
+    }
+
+    // Frames of the transcript: "<offset> <kind> <length> <hex bytes>".
+    std::vector<std::vector<std::string>> Frames(const std::string& kind) const
+    {
+        std::vector<std::vector<std::string>> frames;
+        std::ifstream in(transcript_);
+        for (std::string line; std::getline(in, line);)
+        {
+            std::istringstream words(line);
+            std::vector<std::string> w;
+            for (std::string word; words >> word;)
+                w.push_back(word);
+            if (w.size() >= 3 && w[1] == kind)
+                frames.push_back(w);
+        }
+        return frames;
+    }
+
+    // Inquiry requests the printer received, in order, as their 16-bit values.
+    std::vector<int> Inquiries() const
+    {
+        std::vector<int> values;
+        for (const auto& w : Frames("inquiry"))
+        {
+            EXPECT_EQ(w.size(), 7u);
+            EXPECT_EQ(w[3] + w[4], "1D61");
+            if (w.size() == 7)
+                values.push_back(std::stoi(w[5] + w[6], nullptr, 16));
+        }
+        return values;
+    }
+
+    // Bytes of all synchronisation frames.
+    size_t SyncBytes() const
+    {
+        size_t n = 0;
+        for (const auto& w : Frames("sync"))
+            n += std::stoul(w[2]);
+        return n;
+    }
+
+    std::string dir_;
+    std::string transcript_;
+    std::string umockdev_dir_;
+    int starts_ = 0;
+    qel_inq_test::Background printer_;
+};
+
+TEST_P(InquiryOnPort, EveryKindVerboseInBitOrderWithTheUnsupportedBits)
+{
+    std::string port = Start();
+    ToolRun run = Run({"-v", port, "[FFFF]"});
+    EXPECT_EQ(run.iExit, 0);
+    EXPECT_EQ(mask_build_moment(run.out), expected_text("ffff_verbose.txt", port));
+    EXPECT_EQ(Inquiries(), (std::vector<int>{0x01, 0x02, 0x04, 0x08, 0x10, 0x40, 0x80}));
+    EXPECT_EQ(SyncBytes(), 10u);
+}
+
+TEST_P(InquiryOnPort, RawLinesOnlyWithoutVerbose)
+{
+    std::string port = Start();
+    ToolRun run = Run({port, "[ffff]"});
+    EXPECT_EQ(run.iExit, 0);
+    EXPECT_EQ(mask_build_moment(run.out), expected_text("ffff.txt", port));
+
+    run = Run({port, "[0001]"});
+    EXPECT_EQ(run.iExit, 0);
+    EXPECT_EQ(mask_build_moment(run.out), expected_text("0001.txt", port));
+}
+
+TEST_P(InquiryOnPort, SilentModeKeepsOnlyDataLines)
+{
+    std::string port = Start();
+    ToolRun run = Run({"-s", "-v", port, "[FFFF]"});
+    EXPECT_EQ(run.iExit, 0);
+    EXPECT_EQ(run.out, expected_text("ffff_silent_verbose.txt", port));
+
+    run = Run({"-s", port, "[0013]"});
+    EXPECT_EQ(run.iExit, 0);
+    EXPECT_EQ(run.out, expected_text("0013_silent.txt", port));
+    EXPECT_EQ(Inquiries(),
+              (std::vector<int>{0x01, 0x02, 0x04, 0x08, 0x10, 0x40, 0x80, 0x01, 0x02, 0x10}));
+}
+
+TEST_P(InquiryOnPort, EmptyCodeOnlyOpensSynchronisesAndCloses)
+{
+    std::string port = Start();
+    ToolRun run = Run({port, "[0000]"});
+    EXPECT_EQ(run.iExit, 0);
+    EXPECT_EQ(mask_build_moment(run.out), expected_text("0000.txt", port));
+    EXPECT_TRUE(Inquiries().empty());
+}
+
+// Each way an answer can go wrong fails the first inquiry only: the next one clears the port,
+// so the bytes left behind are not taken for its header.
+TEST_P(InquiryOnPort, EachExchangeFailureIsReportedAndTheRunGoesOn)
+{
+    struct Case
+    {
+        std::string fault;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"silent:inquiry:1", "Did not receive data response header"},
+        {"wrong-type:inquiry:1", "Mismatch in type of received data "},
+        {"wrong-size:inquiry:1", "Mismatch in size of received data "},
+        {"wrong-first:inquiry:1", "Mismatch in size of received data "},
+        {"short:inquiry:1:1", "Did not receive inquired data"},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.fault);
+        std::string port = Start({c.fault});
+        ToolRun run = Run({port, "[0003]"});
+        EXPECT_EQ(run.iExit, 0);
+        EXPECT_EQ(mask_build_moment(run.out),
+                  expected_text("0003_first_failed.txt", port, c.message));
+    }
+}
+
+TEST_P(InquiryOnPort, APrinterThatAnswersOnlySomeKinds)
+{
+    std::string port = Start({"silent:inquiry:2"});
+    ToolRun run = Run({port, "[0013]"});
+    EXPECT_EQ(run.iExit, 0);
+    EXPECT_EQ(mask_build_moment(run.out), expected_text("0013_partial.txt", port));
+}
+
+TEST_P(InquiryOnPort, APortThatGoesAwayFailsTheRequestsAfterIt)
+{
+    std::string port = Start({"disconnect:inquiry:1"});
+    ToolRun run = Run({port, "[0003]"});
+    EXPECT_EQ(run.iExit, 0);
+    EXPECT_EQ(mask_build_moment(run.out), expected_text("0003_port_gone.txt", port));
+}
+
+TEST_P(InquiryOnPort, HelpWithAValidLinePrintsTheUsageAndStillRuns)
+{
+    std::string port = Start();
+    ToolRun run = Run({"-h", "-s", port, "[0000]"});
+    EXPECT_EQ(run.iExit, 0);
+    // Help overrides silent mode for the banner; the rest of the run stays silent.
+    std::string banner = expected_text("0000.txt", port);
+    banner = banner.substr(0, banner.find('\n') + 1);
+    EXPECT_EQ(mask_build_moment(run.out), banner + expected_text("usage.txt"));
+}
+
+std::string KindName(const ::testing::TestParamInfo<PortKind>& info)
+{
+    switch (info.param)
+    {
+    case PortKind::Lp:
+        return "Lp";
+    case PortKind::Ttys:
+        return "Ttys";
+    case PortKind::Usb:
+        return "Usb";
+    }
+    return "Unknown";
+}
+
+INSTANTIATE_TEST_SUITE_P(Ports, InquiryOnPort,
+                         ::testing::Values(PortKind::Lp, PortKind::Ttys, PortKind::Usb), KindName);
+
+// ---- Runs that end before any printer is touched ---------------------------------------------
+
+TEST(InquiryCommandLine, ErrorsPrintTheirLineBannerAndUsageAndExitWithMinusOne)
+{
+    struct Case
+    {
+        std::vector<std::string> args;
+        std::string firstLine;
+    };
+    const std::string t = "! Qel_InquiryTool: ";
+    const Case cases[] = {
+        {{"-h"}, t + "missing printer port (e.g. \"\\dev\\usb\\lp0\")"},
+        {{}, t + "missing printer port (e.g. \"\\dev\\usb\\lp0\")"},
+        {{"-s", "/dev/usb/lp0"}, t + "missing inquiry code (e.g. [0001])"},
+        {{"-s", "-x", "/dev/usb/lp0", "[0001]"}, t + "invalid argument (argument 2, \"-x\")"},
+        {{"/dev/usb/lp0", "-s"}, t + "invalid argument (argument 2, \"-s\")"},
+        {{"-v", "dev/usb/lp0", "[0001]"}, t + "invalid argument (argument 2, \"dev/usb/lp0\")"},
+        {{"/dev/usb/lp0", "[001]"}, t + "invalid argument (argument 2, \"[001]\")"},
+        {{"/dev/usb/lp0", "0001"}, t + "invalid argument (argument 2, \"0001\")"},
+        {{"/dev/usb/lp0", "[00G1]"}, t + "invalid argument (argument 2, \"[00G1]\")"},
+        {{"/dev/usb/lp0", "[00001]"}, t + "invalid argument (argument 2, \"[00001]\")"},
+        {{"-s", "-s", "/dev/usb/lp0", "[0001]", "[0002]"},
+         t + "invalid argument (argument 5, \"[0002]\")"},
+    };
+    const std::string banner =
+        "# Dornwaldt - Qel_InquiryTool - Version R4-V1.04-BETA - @DATE@ - @TIME@\n";
+    for (const Case& c : cases)
+    {
+        ToolRun run = run_tool(k_tool, c.args);
+        SCOPED_TRACE(c.firstLine);
+        EXPECT_EQ(run.iExit, 255);
+        EXPECT_EQ(mask_build_moment(run.out),
+                  c.firstLine + "\n" + banner + expected_text("usage.txt"));
+        EXPECT_EQ(run.err, "");
+    }
+}
+
+TEST(InquiryCommandLine, APortThatCannotBeOpened)
+{
+    std::string dir = qel_inq_test::make_test_dir();
+    std::string port = dir + "/dev/usb/lp7"; // no such node
+
+    ToolRun run = run_tool(k_tool, {port, "[0001]"});
+    EXPECT_EQ(run.iExit, 255);
+    EXPECT_EQ(mask_build_moment(run.out), expected_text("open_failed.txt", port));
+
+    run = run_tool(k_tool, {"-s", port, "[0001]"});
+    EXPECT_EQ(run.iExit, 255);
+    EXPECT_EQ(run.out, expected_text("open_failed_silent.txt", port));
+    qel_inq_test::remove_test_dir(dir);
+}
+
+} // namespace

@@ -144,10 +144,10 @@ void print_table(std::ostream& out, const std::vector<Summary>& rows)
         out << "\n== " << input;
         if (!first.detail.empty())
             out << ", " << first.detail;
-        out << "  (median of " << first.rounds << " rounds, " << first.runs_per_round
-            << " runs each; ratios are rastertoqel / that row)\n";
-        std::snprintf(line, sizeof line, "%-14s %-22s %9s %9s %9s %9s %11s | %6s %6s %6s %6s\n",
-                      "filter", "input form", "wall ms", "1st B ms", "CPU ms", "RSS KiB",
+        out << "  (per run: medians over rounds of " << first.runs_per_round
+            << " runs; ratios are rastertoqel / that row)\n";
+        std::snprintf(line, sizeof line, "%-14s %-22s %6s %9s %9s %9s %9s %11s | %6s %6s %6s %6s\n",
+                      "filter", "input form", "rounds", "wall ms", "1st B ms", "CPU ms", "RSS KiB",
                       "out bytes", "wall", "CPU", "RSS", "bytes");
         out << line;
         for (const Summary* s : block.rows)
@@ -162,8 +162,8 @@ void print_table(std::ostream& out, const std::vector<Summary>& rows)
             const Ratios r = block.qel ? qel_ratios(*block.qel, *s) : Ratios{nan, nan, nan, nan};
             const bool self = s == block.qel;
             std::snprintf(
-                line, sizeof line, "%-14s %-22s %9s %9s %9s %9.0f %11llu | %6s %6s %6s %6s\n",
-                s->filter.c_str(), s->note.c_str(), lo_fixed(s->wall_s * 1e3, 2).c_str(),
+                line, sizeof line, "%-14s %-22s %6u %9s %9s %9s %9.0f %11llu | %6s %6s %6s %6s\n",
+                s->filter.c_str(), s->note.c_str(), s->rounds, lo_fixed(s->wall_s * 1e3, 2).c_str(),
                 s->first_byte_s < 0 ? "-" : lo_fixed(s->first_byte_s * 1e3, 2).c_str(),
                 lo_fixed(s->cpu_s * 1e3, 2).c_str(), s->max_rss_kib,
                 static_cast<unsigned long long>(s->out_bytes),
@@ -280,7 +280,7 @@ std::vector<GoalResult> check_goals(const std::vector<Summary>& rows, const Goal
             any = true;
             all = all && q->out_bytes < s.out_bytes;
             g.measured += (g.measured.empty() ? "" : ", ") + s.filter + " " +
-                          lo_fixed(lo_ratio(double(q->out_bytes), double(s.out_bytes)), 2);
+                          lo_fixed(lo_ratio(double(q->out_bytes), double(s.out_bytes)), 3);
         }
         if (any)
             g.state = all ? GoalResult::met : GoalResult::not_met;

@@ -1,0 +1,61 @@
+// A scripted stand-in for the print monitor daemon: it creates the two FIFOs
+// on their fixed paths, keeps the request pipe open for reading, records
+// every package the filter sends and answers each IS_PRINTING poll from a
+// script.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace qel_filter_test
+{
+
+struct TS_MONITOR_PACKAGE
+{
+    uint64_t synchronization = 0;
+    int32_t header_size = 0;
+    int32_t id = 0;
+    uint64_t data_size = 0;
+    std::vector<unsigned char> data;
+};
+
+// One answer to a poll.
+struct TS_MONITOR_ANSWER
+{
+    int32_t id = 0;
+    bool f_bad_sync = false; // send 0x02020202 as synchronization word
+};
+
+struct TS_FAKE_MONITOR
+{
+    // Answers to the first polls, in order; later polls get `default_answer`.
+    std::deque<TS_MONITOR_ANSWER> script;
+    TS_MONITOR_ANSWER default_answer{};
+    // Once LAST_PAGE has arrived, polls are answered with STOP_PRINTING.
+    bool f_stop_after_last_page = true;
+
+    // Filled by the monitor thread.
+    std::mutex lock;
+    std::vector<TS_MONITOR_PACKAGE> packages;
+    std::atomic<bool> f_running{false};
+    int request_fd = -1;
+    std::thread worker;
+};
+
+// Creates the FIFOs and starts serving; false when the FIFOs cannot be made.
+bool fake_monitor_start(TS_FAKE_MONITOR& monitor);
+
+// Stops serving and removes both FIFOs.
+void fake_monitor_stop(TS_FAKE_MONITOR& monitor);
+
+// A copy of the packages received so far.
+std::vector<TS_MONITOR_PACKAGE> fake_monitor_packages(TS_FAKE_MONITOR& monitor);
+
+// Only the ids of the packages, in order of arrival.
+std::vector<int32_t> package_ids(const std::vector<TS_MONITOR_PACKAGE>& packages);
+
+} // namespace qel_filter_test

@@ -1,0 +1,287 @@
+// Test support for rastertoqel: raster files and runs of the filter.
+#include "filter_harness.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#ifndef QEL_FILTER_BINARY
+#error "QEL_FILTER_BINARY must name the built filter"
+#endif
+
+namespace qel_filter_test
+{
+
+cups_page_header2_t raster_header(unsigned width_bytes, unsigned height)
+{
+    cups_page_header2_t header;
+    std::memset(&header, 0, sizeof header);
+    header.HWResolution[0] = header.HWResolution[1] = 203;
+    header.cupsWidth = width_bytes * 8;
+    header.cupsHeight = height;
+    header.cupsBytesPerLine = width_bytes;
+    header.cupsBitsPerColor = 1;
+    header.cupsBitsPerPixel = 1;
+    header.cupsColorSpace = CUPS_CSPACE_K;
+    header.cupsColorOrder = CUPS_ORDER_CHUNKED;
+    header.NumCopies = 1;
+    header.PageSize[0] = width_bytes * 8 * 72 / 203;
+    header.PageSize[1] = height * 72 / 203;
+    return header;
+}
+
+TS_RASTER_PAGE pattern_page(unsigned width_bytes, unsigned height, unsigned seed)
+{
+    TS_RASTER_PAGE page;
+    page.header = raster_header(width_bytes, height);
+    page.image.assign(static_cast<size_t>(width_bytes) * height, 0);
+    for (unsigned y = 0; y < height; ++y)
+    {
+        if ((y / 16 + seed) % 5 == 4)
+        {
+            continue; // blank stretch
+        }
+        unsigned char* line = page.image.data() + static_cast<size_t>(y) * width_bytes;
+        line[0] = static_cast<unsigned char>(y + seed);
+        const unsigned run = (y * 7 + seed) % width_bytes;
+        std::memset(line + width_bytes - run, 0xFF, run);
+    }
+    return page;
+}
+
+void write_raster(const std::string& path, const std::vector<TS_RASTER_PAGE>& pages)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+    {
+        throw std::runtime_error("cannot create " + path);
+    }
+    cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
+    for (const auto& page : pages)
+    {
+        cups_page_header2_t header = page.header;
+        cupsRasterWriteHeader2(ras, &header);
+        const size_t width = header.cupsBytesPerLine;
+        for (size_t offset = 0; width > 0 && offset + width <= page.image.size(); offset += width)
+        {
+            cupsRasterWritePixels(ras, const_cast<unsigned char*>(page.image.data() + offset),
+                                  static_cast<unsigned>(width));
+        }
+    }
+    cupsRasterClose(ras);
+    close(fd);
+}
+
+std::vector<TS_RASTER_PAGE> read_raster(const std::string& path)
+{
+    std::vector<TS_RASTER_PAGE> pages;
+    const int fd = open(path.c_str(), O_RDONLY);
+    if (fd < 0)
+    {
+        return pages;
+    }
+    cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
+    TS_RASTER_PAGE page;
+    while (ras != nullptr && cupsRasterReadHeader2(ras, &page.header))
+    {
+        const unsigned width = page.header.cupsBytesPerLine;
+        page.image.assign(static_cast<size_t>(width) * page.header.cupsHeight, 0);
+        for (unsigned y = 0; y < page.header.cupsHeight; ++y)
+        {
+            if (cupsRasterReadPixels(ras, page.image.data() + static_cast<size_t>(y) * width,
+                                     width) != width)
+            {
+                break;
+            }
+        }
+        pages.push_back(page);
+    }
+    if (ras != nullptr)
+    {
+        cupsRasterClose(ras);
+    }
+    close(fd);
+    return pages;
+}
+
+std::string make_temp_dir(const std::string& stem)
+{
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/" + stem + ".XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (mkdtemp(buffer.data()) == nullptr)
+    {
+        throw std::runtime_error("mkdtemp failed for " + pattern);
+    }
+    return buffer.data();
+}
+
+std::string read_file(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+Bytes read_bytes(const std::string& path)
+{
+    const std::string text = read_file(path);
+    return Bytes(text.begin(), text.end());
+}
+
+void write_file(const std::string& path, const std::string& text)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+std::vector<std::string> job_args(const std::string& file)
+{
+    return {"42", "tester", "receipt", "1", "", file};
+}
+
+TS_FILTER_RUN run_filter(const TS_FILTER_OPTIONS& options)
+{
+    TS_FILTER_RUN run;
+    const std::string dir = make_temp_dir("filter-run");
+    const std::string out_path = dir + "/stdout", err_path = dir + "/stderr";
+    const std::string program = options.program.empty() ? QEL_FILTER_BINARY : options.program;
+
+    int out_pipe[2] = {-1, -1};
+    if (options.stdout_mode == EV_STDOUT_BROKEN_PIPE || options.stdout_mode == EV_STDOUT_SLOW_PIPE)
+    {
+        if (pipe(out_pipe) != 0)
+        {
+            throw std::runtime_error("pipe failed");
+        }
+        if (options.stdout_mode == EV_STDOUT_BROKEN_PIPE)
+        {
+            close(out_pipe[0]);
+            out_pipe[0] = -1;
+        }
+    }
+
+    std::vector<std::string> argv_text = {program};
+    argv_text.insert(argv_text.end(), options.args.begin(), options.args.end());
+    std::vector<char*> argv;
+    for (auto& arg : argv_text)
+    {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+
+    const pid_t pid = fork();
+    if (pid == 0)
+    {
+        const std::string in_path = options.stdin_path.empty() ? "/dev/null" : options.stdin_path;
+        const int in = open(in_path.c_str(), O_RDONLY);
+        int out = -1;
+        switch (options.stdout_mode)
+        {
+        case EV_STDOUT_FILE:
+            out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            break;
+        case EV_STDOUT_DEV_FULL:
+            out = open("/dev/full", O_WRONLY);
+            break;
+        default:
+            out = out_pipe[1];
+            if (out_pipe[0] >= 0)
+            {
+                close(out_pipe[0]);
+            }
+            break;
+        }
+        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in < 0 || out < 0 || err < 0)
+        {
+            _exit(127);
+        }
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        // The filter starts with standard input, output and error only, as
+        // under cupsd, so its first own descriptor is 3.
+        close_range(3, ~0u, 0);
+        // The filter decides about SIGPIPE itself, as under cupsd.
+        signal(SIGPIPE, SIG_DFL);
+        if (options.ppd.empty())
+        {
+            unsetenv("PPD");
+        }
+        else
+        {
+            setenv("PPD", options.ppd.c_str(), 1);
+        }
+        execv(program.c_str(), argv.data());
+        _exit(126);
+    }
+    if (out_pipe[1] >= 0)
+    {
+        close(out_pipe[1]);
+    }
+    if (options.stdout_mode == EV_STDOUT_SLOW_PIPE)
+    {
+        options.on_stdout(pid, out_pipe[0], run.out);
+        close(out_pipe[0]);
+    }
+
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR)
+    {
+    }
+    if (WIFEXITED(status))
+    {
+        run.status = WEXITSTATUS(status);
+    }
+    else if (WIFSIGNALED(status))
+    {
+        run.signal = WTERMSIG(status);
+    }
+    if (options.stdout_mode == EV_STDOUT_FILE)
+    {
+        run.out = read_bytes(out_path);
+    }
+    run.err = read_file(err_path);
+    unlink(out_path.c_str());
+    unlink(err_path.c_str());
+    rmdir(dir.c_str());
+    return run;
+}
+
+std::vector<std::string> split_lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line))
+    {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<std::string> status_lines(const std::string& err)
+{
+    std::vector<std::string> lines;
+    for (const auto& line : split_lines(err))
+    {
+        if (line.rfind("INFO: Printing page ", 0) != 0)
+        {
+            lines.push_back(line);
+        }
+    }
+    return lines;
+}
+
+} // namespace qel_filter_test

@@ -40,6 +40,9 @@ class PrinterCore
     void queue(std::vector<std::uint8_t> bytes);
     bool queue_empty() const;
 
+    // Writes what is left of the transcript (at stop).
+    void finish();
+
     void request_disconnect();
     bool disconnect_requested() const { return disconnect_.load(); }
     void set_connected(bool connected);
@@ -54,12 +57,14 @@ class PrinterCore
     std::size_t frames_seen = 0; // frames handed to the transcript file so far
 
   private:
+    void write_transcript(bool final);
     void wake();
     static void page_done(const Page& page, void* user);
 
     bool protocol_;
     std::string out_dir_;
     std::FILE* transcript_ = nullptr;
+    std::size_t total_received_ = 0;
     std::deque<Chunk> queue_;
     Clock::time_point last_due_{};
     std::atomic<bool> disconnect_{false};

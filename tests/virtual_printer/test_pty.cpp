@@ -148,6 +148,7 @@ TEST(PtyPrinter, FaultsAndPagesOverTheLine)
     o.out_dir = dir + "/pages";
     o.faults = {Fault(FaultKind::Silent, Exchange::Inquiry, 1),
                 Fault(FaultKind::StrayBytes, Exchange::Inquiry, 2),
+                Fault(FaultKind::Late, Exchange::Inquiry, 3, 200),
                 Fault(FaultKind::Disconnect, Exchange::UploadBlock, 1)};
     VirtualPrinter vp(o);
     std::string err;
@@ -161,6 +162,8 @@ TEST(PtyPrinter, FaultsAndPagesOverTheLine)
     const Bytes second = read_some(fd, 21);
     ASSERT_EQ(second.size(), 21u);
     EXPECT_EQ(Bytes(second.begin(), second.begin() + 4), (Bytes{0x11, 0x22, 0x33, 0x1B}));
+    ASSERT_TRUE(write_all(fd, {0x1D, 0x61, 0x00, 0x01}));
+    EXPECT_EQ(read_some(fd, 18).size(), 18u); // late, but within the host's patience
 
     // A page: written out as files as soon as its page end arrives.
     ASSERT_TRUE(write_all(fd, {0x1B, 0xF0, 0x0D, 0x02, 0x00, 0x02, 0x1B, 0xF0, 0x03, 0x02, 0xC8,
@@ -240,4 +243,48 @@ TEST(PtyPrinter, ProgramRunsUntilSigterm)
     const std::string text((std::istreambuf_iterator<char>(tr)), {});
     EXPECT_NE(text.find("0 inquiry 4 1D 61 00 01\n"), std::string::npos) << text;
     EXPECT_NE(text.find("4 page-command 5 1B F0 02 01 81\n"), std::string::npos) << text;
+}
+
+// A whole receipt as a CUPS backend would write it: many reads on the master, frames cut
+// anywhere, the decoded page equal to its source.
+TEST(PtyPrinter, LongPageArrivesIntact)
+{
+    const std::string dir = test_dir("long");
+    PrinterOptions o;
+    o.kind = PortKind::Lp;
+    o.link_path = dir + "/dev/usb/lp2";
+    VirtualPrinter vp(o);
+    std::string err;
+    ASSERT_TRUE(vp.start(&err)) << err;
+    Bytes stream = {0x1B, 0xF0, 0x01, 0x01, 0x04, 0x1B, 0xF0, 0x0D, 0x02, 0x00, 0x01};
+    Bytes image;
+    for (unsigned y = 0; y < 1600; ++y)
+    {
+        Bytes line(72);
+        for (unsigned x = 0; x < 72; ++x)
+            line[x] = static_cast<std::uint8_t>((x * 37 + y * 11) ^ (y >> 3));
+        image.insert(image.end(), line.begin(), line.end());
+        stream.insert(stream.end(), {0x1B, 0xF0, 0x02, 72});
+        stream.insert(stream.end(), line.begin(), line.end());
+    }
+    stream.insert(stream.end(), {0x0C, 0x1B, 0xF0, 0x06, 0x01, 0x02});
+    const int fd = ::open(o.link_path.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    std::size_t done = 0;
+    while (done < stream.size())
+    {
+        const ssize_t n =
+            ::write(fd, stream.data() + done, std::min<std::size_t>(1000, stream.size() - done));
+        ASSERT_GT(n, 0);
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    ASSERT_TRUE(vp.wait_for_bytes(stream.size(), 5000));
+    for (int i = 0; i < 200 && vp.pages().empty(); ++i)
+        ::usleep(5000);
+    const auto pages = vp.pages();
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_EQ(pages[0].bitmap(), image);
+    EXPECT_EQ(pages[0].settings.speed, 4);
+    EXPECT_TRUE(vp.errors().empty());
 }

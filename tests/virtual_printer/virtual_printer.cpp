@@ -36,6 +36,7 @@ void PrinterCore::host_sent(std::span<const std::uint8_t> bytes)
     {
         std::lock_guard lock(mutex);
         received.insert(received.end(), bytes.begin(), bytes.end());
+        total_received_ += bytes.size();
         if (protocol_)
         {
             for (Reply& r : engine.feed(bytes))
@@ -44,29 +45,11 @@ void PrinterCore::host_sent(std::span<const std::uint8_t> bytes)
                 last_due_ = std::max(now, last_due_) + std::chrono::milliseconds(r.delay_ms);
                 queue_.push_back(Chunk{std::move(r.bytes), last_due_, r.disconnect});
             }
-            const auto& frames = engine.transcript();
-            if (transcript_)
-            {
-                // A sync run may still grow; it is written once the next frame has come.
-                for (; frames_seen < frames.size(); ++frames_seen)
-                {
-                    const Frame& f = frames[frames_seen];
-                    if (f.kind == FrameKind::Sync && frames_seen + 1 == frames.size())
-                        break;
-                    const bool long_page = f.kind == FrameKind::PageCommand && f.bytes.size() > 16;
-                    std::fprintf(transcript_, "%zu %s %zu", f.offset, frame_kind_name(f.kind),
-                                 f.bytes.size());
-                    const std::size_t n = long_page ? 16 : f.bytes.size();
-                    for (std::size_t i = 0; i < n; ++i)
-                        std::fprintf(transcript_, " %02X", f.bytes[i]);
-                    std::fputs(long_page ? " ...\n" : "\n", transcript_);
-                }
-                std::fflush(transcript_);
-            }
+            write_transcript(false);
         }
         else if (transcript_)
         {
-            std::fprintf(transcript_, "%zu raw %zu", received.size() - bytes.size(), bytes.size());
+            std::fprintf(transcript_, "%zu raw %zu", total_received_ - bytes.size(), bytes.size());
             for (std::uint8_t b : bytes)
                 std::fprintf(transcript_, " %02X", b);
             std::fputs("\n", transcript_);
@@ -75,6 +58,33 @@ void PrinterCore::host_sent(std::span<const std::uint8_t> bytes)
     }
     changed.notify_all();
     wake();
+}
+
+void PrinterCore::write_transcript(bool final)
+{
+    if (!transcript_ || !protocol_)
+        return;
+    const auto& frames = engine.transcript();
+    for (; frames_seen < frames.size(); ++frames_seen)
+    {
+        const Frame& f = frames[frames_seen];
+        // A run of sync bytes may still grow; it is written once the next frame has come.
+        if (!final && f.kind == FrameKind::Sync && frames_seen + 1 == frames.size())
+            break;
+        const bool long_page = f.kind == FrameKind::PageCommand && f.bytes.size() > 16;
+        std::fprintf(transcript_, "%zu %s %zu", f.offset, frame_kind_name(f.kind), f.bytes.size());
+        const std::size_t n = long_page ? 16 : f.bytes.size();
+        for (std::size_t i = 0; i < n; ++i)
+            std::fprintf(transcript_, " %02X", f.bytes[i]);
+        std::fputs(long_page ? " ...\n" : "\n", transcript_);
+    }
+    std::fflush(transcript_);
+}
+
+void PrinterCore::finish()
+{
+    std::lock_guard lock(mutex);
+    write_transcript(true);
 }
 
 std::optional<Chunk> PrinterCore::take_due(Clock::time_point now, Clock::time_point* next_due)
@@ -200,6 +210,7 @@ void VirtualPrinter::stop()
         impl_->pty->stop();
     if (impl_->usb)
         impl_->usb->stop();
+    impl_->core->finish();
 }
 
 std::string VirtualPrinter::port_name() const

@@ -5,6 +5,7 @@
 #include "monitor_client.h"
 #include "monitor_package.h"
 #include "output_stream.h"
+#include "page_encoder.h"
 #include "page_image.h"
 
 #include <gtest/gtest.h>
@@ -55,10 +56,10 @@ TEST(MonitorPackage, SettingsCopyTheHeaderFields)
     header.cupsCompression = 55;
     header.cupsRowFeed = 3;
     header.MediaPosition = 2;
-    header.AdvanceMedia = static_cast<cups_adv_t>(1);
-    header.CutMedia = static_cast<cups_cut_t>(4);
+    set_header_value(header.AdvanceMedia, 1);
+    set_header_value(header.CutMedia, 4);
     header.AdvanceDistance = 12;
-    header.Duplex = static_cast<cups_bool_t>(1);
+    set_header_value(header.Duplex, 1);
     header.NumCopies = 3;
     unsigned char bytes[QEL_PAGE_SETTINGS_BYTES];
     pack_page_settings(page_settings_from_header(header), bytes);

@@ -39,7 +39,7 @@ std::vector<Bytes> printing_lines(const TS_RASTER_PAGE& page)
         lines.emplace_back(page.image.begin() + static_cast<ptrdiff_t>(y * width),
                            page.image.begin() + static_cast<ptrdiff_t>((y + 1) * width));
     }
-    if (h.Duplex == 1)
+    if (header_value(h.Duplex) == 1)
     {
         while (!lines.empty() &&
                std::all_of(lines.back().begin(), lines.back().end(), [](auto b) { return !b; }))
@@ -68,8 +68,8 @@ void expect_prints(const Bytes& out, const std::vector<TS_RASTER_PAGE>& pages)
             ASSERT_LT(copy_index, decoded.copies.size()) << "page " << p + 1;
             const TS_DECODED_COPY& copy = decoded.copies[copy_index];
             EXPECT_EQ(copy.lines, lines) << "page " << p + 1 << " copy " << c + 1;
-            EXPECT_EQ(copy.form_feed, h.AdvanceMedia == 1);
-            EXPECT_EQ(copy.cut, h.CutMedia != 0 ? 2 : 0);
+            EXPECT_EQ(copy.form_feed, header_value(h.AdvanceMedia) == 1);
+            EXPECT_EQ(copy.cut, header_value(h.CutMedia) != 0 ? 2 : 0);
         }
     }
     EXPECT_EQ(copy_index, decoded.copies.size());
@@ -216,21 +216,21 @@ TEST_F(JobFlow, HeaderFieldsSelectCopiesFeedCutAndTrimming)
 {
     TS_RASTER_PAGE first = pattern_page(72, 300, 3);
     first.header.NumCopies = 3;
-    first.header.CutMedia = static_cast<cups_cut_t>(1);
-    first.header.AdvanceMedia = static_cast<cups_adv_t>(1);
+    set_header_value(first.header.CutMedia, 1);
+    set_header_value(first.header.AdvanceMedia, 1);
     first.header.cupsRowFeed = 3;
     first.header.cupsCompression = 20;
     first.header.MediaPosition = 2;
     first.header.AdvanceDistance = 10;
-    first.header.Duplex = static_cast<cups_bool_t>(1);
+    set_header_value(first.header.Duplex, 1);
     std::fill(first.image.end() - 72 * 50, first.image.end(), 0); // 50 blank lines at the bottom
 
     TS_RASTER_PAGE no_copies = pattern_page(72, 40, 4);
     no_copies.header.NumCopies = 0;
     TS_RASTER_PAGE blank = pattern_page(72, 40, 5);
     std::fill(blank.image.begin(), blank.image.end(), 0);
-    blank.header.Duplex = static_cast<cups_bool_t>(1);
-    blank.header.CutMedia = static_cast<cups_cut_t>(4);
+    set_header_value(blank.header.Duplex, 1);
+    set_header_value(blank.header.CutMedia, 4);
 
     const std::vector<TS_RASTER_PAGE> pages = {first, no_copies, blank};
     write_raster(path("fields.ras"), pages);
@@ -300,7 +300,7 @@ TEST_F(JobFlow, GhostscriptPagesFromPdf)
     }
     const std::vector<TS_RASTER_PAGE> gs_pages = read_raster(path("gs.ras"));
     EXPECT_EQ(gs_pages[0].header.NumCopies, 2u);
-    EXPECT_EQ(gs_pages[0].header.Duplex, 1);
+    EXPECT_EQ(header_value(gs_pages[0].header.Duplex), 1);
 }
 
 TEST_F(JobFlow, PngThroughCupsfilter)
@@ -327,7 +327,7 @@ TEST_F(JobFlow, PngThroughCupsfilter)
     ASSERT_EQ(pages.size(), 1u);
     EXPECT_EQ(pages[0].header.cupsWidth, 576u);
     EXPECT_EQ(pages[0].header.NumCopies, 2u);
-    EXPECT_EQ(pages[0].header.CutMedia, 0);
+    EXPECT_EQ(header_value(pages[0].header.CutMedia), 0);
     const TS_FILTER_RUN run = run_file(path("image.ras"));
     EXPECT_EQ(run.status, 0);
     expect_prints(run.out, pages);
@@ -415,7 +415,7 @@ TEST_F(JobFlow, SigtermEndsTheCopyBetweenTwoLines)
     {
         page.image[i] = static_cast<unsigned char>((i * 2654435761u) >> 13);
     }
-    page.header.CutMedia = static_cast<cups_cut_t>(1);
+    set_header_value(page.header.CutMedia, 1);
     write_raster(path("long.ras"), {page});
 
     TS_FILTER_OPTIONS options;

@@ -4,6 +4,7 @@
 #include "Qel_Tb.h"
 #include "fake_monitor.h"
 #include "filter_harness.h"
+#include "page_encoder.h"
 #include "private_tmp.h"
 
 #include <gtest/gtest.h>
@@ -90,10 +91,10 @@ TEST_F(MonitorPath, PagesAreHandedOverAsSettingsAndRawImage)
     first.header.cupsCompression = 60;
     first.header.cupsRowFeed = 2;
     first.header.MediaPosition = 1;
-    first.header.AdvanceMedia = static_cast<cups_adv_t>(1);
-    first.header.CutMedia = static_cast<cups_cut_t>(4);
+    set_header_value(first.header.AdvanceMedia, 1);
+    set_header_value(first.header.CutMedia, 4);
     first.header.AdvanceDistance = 8;
-    first.header.Duplex = static_cast<cups_bool_t>(1);
+    set_header_value(first.header.Duplex, 1);
     TS_RASTER_PAGE second = pattern_page(72, 40, 2);
     second.header.NumCopies = 2;
 

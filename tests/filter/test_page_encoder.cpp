@@ -239,11 +239,14 @@ TEST(PageEnd, FormFeedAndCut)
         {0, 0, {0x1B, 0xF0, 0x06, 0x01, 0x00}},
         {4, 4, {0x1B, 0xF0, 0x06, 0x01, 0x02}}, // only 1 feeds; any non-zero cuts
         {1, 0, {0x0C, 0x1B, 0xF0, 0x06, 0x01, 0x00}},
+        // Values outside CUPS's enumerations arrive from hostile streams too.
+        {7, 0x80000000u, {0x1B, 0xF0, 0x06, 0x01, 0x02}},
+        {0xFFFFFFFFu, 0, {0x1B, 0xF0, 0x06, 0x01, 0x00}},
     };
     for (const auto& [advance, cut, expected] : cases)
     {
-        header.AdvanceMedia = static_cast<cups_adv_t>(advance);
-        header.CutMedia = static_cast<cups_cut_t>(cut);
+        set_header_value(header.AdvanceMedia, advance);
+        set_header_value(header.CutMedia, cut);
         Bytes stream;
         end_page(header, stream);
         EXPECT_EQ(stream, expected) << advance << " " << cut;
@@ -260,13 +263,12 @@ TEST(PreparePage, BottomCutOffAndTrailingBlanks)
     }
     image[0] = 0; // a blank line at the top is kept
     EXPECT_EQ(prepare_page(header, image.data(), 4, 100), 100u);
-    header.Duplex = static_cast<cups_bool_t>(1);
+    set_header_value(header.Duplex, 1);
     EXPECT_EQ(prepare_page(header, image.data(), 4, 100), 70u);
-    header.Duplex = static_cast<cups_bool_t>(0);
+    set_header_value(header.Duplex, 0);
     header.AdvanceDistance = 10;
     EXPECT_EQ(prepare_page(header, image.data(), 4, 100), 90u);
-    header.Duplex =
-        static_cast<cups_bool_t>(1); // the cut-off comes first, then the blanks above it
+    set_header_value(header.Duplex, 1); // the cut-off comes first, then the blanks above it
     EXPECT_EQ(prepare_page(header, image.data(), 4, 100), 70u);
     header.AdvanceDistance = 100;
     EXPECT_EQ(prepare_page(header, image.data(), 4, 100), 0u);
@@ -274,9 +276,11 @@ TEST(PreparePage, BottomCutOffAndTrailingBlanks)
     EXPECT_EQ(prepare_page(header, image.data(), 4, 100), 0u);
 
     header.AdvanceDistance = 0;
-    header.Duplex = static_cast<cups_bool_t>(2); // only 1 trims
+    set_header_value(header.Duplex, 2); // only 1 trims
     EXPECT_EQ(prepare_page(header, Bytes(400, 0).data(), 4, 100), 100u);
-    header.Duplex = static_cast<cups_bool_t>(1);
+    set_header_value(header.Duplex, 0x80000001u);
+    EXPECT_EQ(prepare_page(header, Bytes(400, 0).data(), 4, 100), 100u);
+    set_header_value(header.Duplex, 1);
     EXPECT_EQ(prepare_page(header, Bytes(400, 0).data(), 4, 100), 0u);
 }
 
@@ -332,8 +336,8 @@ TEST(CopyLoop, OnlyThePrintingLinesAreEncoded)
     EXPECT_EQ(decoded.copies[0].lines[89][0], 90);
 
     // A page trimmed to nothing still sends its page end.
-    header.AdvanceMedia = static_cast<cups_adv_t>(1);
-    header.CutMedia = static_cast<cups_cut_t>(1);
+    set_header_value(header.AdvanceMedia, 1);
+    set_header_value(header.CutMedia, 1);
     EXPECT_EQ(page_copy(header, image, 0), (Bytes{0x0C, 0x1B, 0xF0, 0x06, 0x01, 0x02}));
 }
 
@@ -435,9 +439,9 @@ TEST(CopyLoop, RandomPagesDecodeToThePrintedLines)
         const uint32_t width = (trial < 40) ? 72 : 1 + rng() % 600;
         const uint32_t height = 1 + rng() % 700;
         cups_page_header2_t header = page_header(width, height);
-        header.Duplex = static_cast<cups_bool_t>(rng() % 2);
+        set_header_value(header.Duplex, rng() % 2);
         header.AdvanceDistance = (rng() % 4 == 0) ? rng() % (height + 20) : 0;
-        header.CutMedia = static_cast<cups_cut_t>(rng() % 2);
+        set_header_value(header.CutMedia, rng() % 2);
         Bytes image = random_page(rng, width, height);
         if (rng() % 5 == 0)
         {
@@ -465,7 +469,7 @@ TEST(CopyLoop, RandomPagesDecodeToThePrintedLines)
                 << "line " << y;
         }
         // Trimming removed only blank lines.
-        if (header.Duplex == 1 && lines > 0)
+        if (header_value(header.Duplex) == 1 && lines > 0)
         {
             const auto& last = got[lines - 1];
             EXPECT_TRUE(std::any_of(last.begin(), last.end(), [](unsigned char b) { return b; }));
@@ -484,7 +488,7 @@ TEST(CopyLoop, RandomPagesDecodeToThePrintedLines)
             {
                 ASSERT_EQ(vp.pages[0].lines[y], got[y]) << "line " << y;
             }
-            EXPECT_EQ(vp.pages[0].cut, header.CutMedia ? 2 : 0);
+            EXPECT_EQ(vp.pages[0].cut, header_value(header.CutMedia) ? 2 : 0);
         }
     }
 }

@@ -232,6 +232,12 @@ int main(int argc, char* argv[])
         result = monitor_path(job);
         if (result == EV_QEL_JOB_STOPPED)
         {
+            // The monitor ended the job: no status line, no job end.
+            lo_close_ppd(ppd);
+            if (job.ras != nullptr)
+            {
+                cupsRasterClose(job.ras);
+            }
             return 0;
         }
     }

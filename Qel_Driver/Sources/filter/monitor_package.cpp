@@ -1,6 +1,8 @@
 // Packages of the print monitor protocol, packed field by field.
 #include "monitor_package.h"
 
+#include "page_encoder.h"
+
 #include <cstring>
 
 namespace
@@ -97,10 +99,10 @@ TS_QEL_TB_PAGE_PROCCESS_PAGE_SETTINGS page_settings_from_header(const cups_page_
     settings.path_selection = static_cast<int32_t>(header.MediaPosition);
     settings.page_width_in_bytes = header.cupsBytesPerLine;
     settings.page_hight_in_bits = header.cupsHeight;
-    settings.form_feed = static_cast<int32_t>(header.AdvanceMedia);
-    settings.end_cut = static_cast<int32_t>(header.CutMedia);
+    settings.form_feed = static_cast<int32_t>(header_value(header.AdvanceMedia));
+    settings.end_cut = static_cast<int32_t>(header_value(header.CutMedia));
     settings.advanced_distance = static_cast<int32_t>(header.AdvanceDistance);
-    settings.trailing_blanks = static_cast<int32_t>(header.Duplex);
+    settings.trailing_blanks = static_cast<int32_t>(header_value(header.Duplex));
     settings.number_of_copies = static_cast<int32_t>(header.NumCopies);
     // Only an identifier of the filter's header; it means nothing to the monitor.
     settings.raster_header = static_cast<int32_t>(

@@ -182,7 +182,7 @@ uint32_t prepare_page(const cups_page_header2_t& header, const unsigned char* im
 {
     uint32_t nr_of_rows =
         (header.AdvanceDistance < page_height) ? page_height - header.AdvanceDistance : 0;
-    if (header.Duplex == 1 && image_buffer != nullptr)
+    if (header_value(header.Duplex) == 1 && image_buffer != nullptr)
     {
         uint32_t empty_line_counter = 0;
         for (uint32_t row = nr_of_rows; row > 0; --row)
@@ -271,11 +271,11 @@ void output_lines(const unsigned char* cmd_buffer, uint32_t size_buffer, TS_QEL_
 
 void end_page(const cups_page_header2_t& header, TS_QEL_PAGE_STREAM& stream)
 {
-    if (header.AdvanceMedia == 1)
+    if (header_value(header.AdvanceMedia) == 1)
     {
         stream.push_back(QEL_CMD_FORM_FEED);
     }
-    const unsigned char cut = (header.CutMedia != 0) ? 2 : 0;
+    const unsigned char cut = (header_value(header.CutMedia) != 0) ? 2 : 0;
     stream.insert(stream.end(), {QEL_CMD_ESC, QEL_CMD_PREFIX, QEL_CMD_CUT, 0x01, cut});
 }
 

@@ -7,7 +7,25 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
+
+// The enumerated fields of a page header (Duplex, AdvanceMedia, CutMedia)
+// come from the raster stream and may hold any 32-bit value; they are read
+// and written as plain numbers, never as values of their enumeration.
+template <typename T> inline unsigned header_value(const T& field)
+{
+    static_assert(sizeof(T) == sizeof(unsigned));
+    unsigned value;
+    std::memcpy(&value, &field, sizeof value);
+    return value;
+}
+
+template <typename T> inline void set_header_value(T& field, unsigned value)
+{
+    static_assert(sizeof(T) == sizeof(unsigned));
+    std::memcpy(&field, &value, sizeof value);
+}
 
 // The byte stream that collects printer commands until the job flow writes it.
 using TS_QEL_PAGE_STREAM = std::vector<unsigned char>;

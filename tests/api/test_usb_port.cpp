@@ -279,6 +279,39 @@ TEST_F(UsbPort, DiagnosticsOnlyWhenAskedFor)
               std::string::npos);
 }
 
+TEST_F(UsbPort, EmptyReadTryIsExplainedInTheDiagnostics)
+{
+    open_port();
+    ASSERT_GT(handle_, 0);
+    DEBUG_MESSAGES = 1;
+    testing::internal::CaptureStdout();
+    unsigned char data[2];
+    EXPECT_EQ(qel_api_printer_read(handle_, data, 2, 0), 0);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("\n Transfered = 0 \n\n \nerror = -7, count = 0\nREAD TIMEOUT -7\n"),
+              std::string::npos)
+        << out;
+}
+
+TEST_F(UsbPort, KindFollowsTheMarkerAndSurvivesClose)
+{
+    open_port();
+    ASSERT_GT(handle_, 0);
+    qel_api_printer_close(handle_);
+    handle_ = -1;
+    EXPECT_EQ(communication, 2);
+
+    // No marker: still a USB name, and this one has no bus and device.
+    char plain[] = "/some/printer";
+    EXPECT_EQ(qel_api_printer_open(plain), -2);
+    EXPECT_EQ(communication, 2);
+
+    // A printer-class marker switches to a character device.
+    char lp[] = "/nonexistent/dev/usb/lp9";
+    EXPECT_EQ(qel_api_printer_open(lp), -1);
+    EXPECT_EQ(communication, 1);
+}
+
 // Failed opens: the code, and nothing left behind: no claimed interface, no
 // libusb context (its event thread). The sanitizer build's leak check also
 // catches a device handle or device list that was not given back.

@@ -1,0 +1,125 @@
+// A virtual printer on a chosen port for the end-to-end tool tests, with the
+// environment a tool process needs to reach it.
+#pragma once
+
+#include "tool_runner.h"
+#include "virtual_printer.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace e2e
+{
+
+using Env = std::vector<std::pair<std::string, std::string>>;
+using Bytes = std::vector<std::uint8_t>;
+
+inline const char* kind_name(qel_vp::PortKind kind)
+{
+    switch (kind)
+    {
+    case qel_vp::PortKind::Ttys:
+        return "Ttys";
+    case qel_vp::PortKind::Lp:
+        return "Lp";
+    default:
+        return "Usb";
+    }
+}
+
+// A frame of the transcript: kind and bytes.
+struct Sent
+{
+    qel_vp::FrameKind kind;
+    Bytes bytes;
+    bool operator==(const Sent&) const = default;
+};
+
+inline std::ostream& operator<<(std::ostream& os, const Sent& s)
+{
+    return os << qel_vp::frame_kind_name(s.kind) << "(" << s.bytes.size() << " bytes)";
+}
+
+// Fixture part: starts the printer in its own directory under TMPDIR.
+class PrinterOnPort
+{
+  public:
+    bool start(qel_vp::PortKind kind, std::string* error)
+    {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string dir_template = std::string(tmp ? tmp : "/tmp") + "/qel_e2e_XXXXXX";
+        if (mkdtemp(dir_template.data()) == nullptr)
+        {
+            *error = "mkdtemp failed";
+            return false;
+        }
+        dir = dir_template;
+        qel_vp::PrinterOptions o;
+        o.kind = kind;
+        o.link_path = dir + (kind == qel_vp::PortKind::Ttys ? "/dev/Ttys0" : "/dev/usb/lp0");
+        vp = std::make_unique<qel_vp::VirtualPrinter>(std::move(o));
+        return vp->start(error);
+    }
+
+    void stop()
+    {
+        if (vp)
+            vp->stop();
+        vp.reset();
+        if (!dir.empty())
+        {
+            std::string cmd = "rm -rf '" + dir + "'";
+            if (std::system(cmd.c_str()) != 0)
+                ADD_FAILURE() << "could not remove " << dir;
+        }
+    }
+
+    std::string port() const { return vp->port_name(); }
+
+    Env env() const
+    {
+        Env e = {{"ASAN_OPTIONS", "verify_asan_link_order=0"}};
+        const std::string mock = vp->umockdev_dir();
+        if (!mock.empty())
+        {
+            e.emplace_back("LD_PRELOAD", "libumockdev-preload.so.0");
+            e.emplace_back("UMOCKDEV_DIR", mock);
+        }
+        return e;
+    }
+
+    // Frames the host sent, synchronisation runs left out.
+    std::vector<Sent> sent() const
+    {
+        std::vector<Sent> out;
+        for (const qel_vp::Frame& f : vp->transcript())
+            if (f.kind != qel_vp::FrameKind::Sync)
+                out.push_back({f.kind, f.bytes});
+        return out;
+    }
+
+    std::unique_ptr<qel_vp::VirtualPrinter> vp;
+    std::string dir;
+};
+
+inline Bytes cat(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+} // namespace e2e
+
+namespace qel_vp
+{
+// Test names and messages show the port kind by name.
+inline void PrintTo(PortKind kind, std::ostream* os)
+{
+    *os << e2e::kind_name(kind);
+}
+} // namespace qel_vp

@@ -216,9 +216,8 @@ uint32_t set_graphics_dot_line(unsigned char* cmd_buffer, const uint32_t* size_b
 
     // The RLE8 data is built in a scratch area of `target` bytes behind room
     // for the 4-byte command header; the headers are written when the data is
-    // cut into pieces.  The filter is single-threaded, so one area serves all
-    // lines of all pages.
-    static std::vector<unsigned char> ub_target;
+    // cut into pieces.  One area per thread serves all lines of all pages.
+    thread_local std::vector<unsigned char> ub_target;
     if (ub_target.size() < target)
     {
         ub_target.resize(target);

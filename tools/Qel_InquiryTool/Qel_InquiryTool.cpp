@@ -125,9 +125,14 @@ void lo_inquire_kind(TS_QEL_TOOL_RUN* psRun, const TS_QEL_INQ_KIND* psKind,
                           { return qel_inq_format_field(&sField, ubView, psz, n); });
 }
 
-// Every set bit of the code, from bit 0 to bit 15; failures do not end the loop.
+// Every set bit of the code, from bit 0 to bit 15; failures do not end the loop. Each kind
+// has a buffer of exactly its record size for the whole run.
 void lo_inquire_all(TS_QEL_TOOL_RUN* psRun)
 {
+    std::array<std::vector<unsigned char>, 16> aubRecords;
+    for (const TS_QEL_INQ_KIND& sKind : qel_inq_kinds())
+        aubRecords[static_cast<size_t>(sKind.iBit)].resize(sKind.nSize);
+
     for (int iBit = 0; iBit < 16; iBit++)
     {
         int iMask = 1 << iBit;
@@ -139,8 +144,7 @@ void lo_inquire_all(TS_QEL_TOOL_RUN* psRun)
             qel_tool_error(psRun, "data inquiry [%4.4X] not supported \n", iMask);
             continue;
         }
-        std::vector<unsigned char> ubRecord(psKind->nSize);
-        lo_inquire_kind(psRun, psKind, ubRecord);
+        lo_inquire_kind(psRun, psKind, aubRecords[static_cast<size_t>(iBit)]);
     }
 }
 

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
-#include <regex>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -97,11 +96,25 @@ Result run(const std::string& program, const std::vector<std::string>& args,
 
 std::string mask_banner(const std::string& out, const std::string& tool)
 {
-    const std::regex banner("# Dornwaldt - " + tool +
-                            " - Version R4-V1\\.04-BETA - "
-                            "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [ 1-3][0-9] "
-                            "[0-9]{4} - [0-2][0-9]:[0-5][0-9]:[0-6][0-9]\n");
-    return std::regex_replace(out, banner, "# <banner>\n", std::regex_constants::format_first_only);
+    // "Mmm dd yyyy - hh:mm:ss": month name, day padded with a space, year, time.
+    static const std::string kMonths = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    const std::string prefix = "# Dornwaldt - " + tool + " - Version R4-V1.04-BETA - ";
+    const std::size_t at = out.find(prefix);
+    if (at == std::string::npos || (at > 0 && out[at - 1] != '\n'))
+        return out;
+    const std::size_t d = at + prefix.size();
+    const std::string stamp = out.substr(d, 23);
+    auto digit = [&](std::size_t i) { return stamp[i] >= '0' && stamp[i] <= '9'; };
+    const bool month = stamp.size() == 23 && kMonths.find(stamp.substr(0, 3)) % 3 == 0 &&
+                       kMonths.find(stamp.substr(0, 3)) != std::string::npos;
+    const bool form = month && stamp[3] == ' ' && (stamp[4] == ' ' || digit(4)) && digit(5) &&
+                      stamp[6] == ' ' && digit(7) && digit(8) && digit(9) && digit(10) &&
+                      stamp.compare(11, 3, " - ") == 0 && digit(14) && digit(15) &&
+                      stamp[16] == ':' && digit(17) && digit(18) && stamp[19] == ':' && digit(20) &&
+                      digit(21) && stamp[22] == '\n';
+    if (!form)
+        return out;
+    return out.substr(0, at) + "# <banner>\n" + out.substr(d + 23);
 }
 
 std::string hex(const unsigned char* p, std::size_t n)

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -148,7 +149,10 @@ TEST_P(UploadTool, ResetAfterTheUploadAndAlone)
 {
     const std::string path =
         write_file("logo.QelBin", upload_maker::make_file(upload_maker::pattern(700)));
+    const auto t0 = std::chrono::steady_clock::now();
     tool_runner::Result r = run({"-r", printer.port(), path});
+    // 0.5 s after the synchronisation bytes and 2.5 s after the close (lower bound only).
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(3000));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, prepared() + opening() +
                          "# Uploading data .. done\n# Resetting printer ... done\n" + closing());

@@ -34,10 +34,10 @@ struct TS_FAKE_PORT
     size_t n_answer = 0;
     size_t served = 0;
     bool all_or_nothing = false;
-    bool read_failed = false;        // a read came back short
+    bool read_failed = false;         // a read came back short
     bool wrote_after_failure = false; // a write followed a short read
-    std::vector<unsigned char> wire; // every byte written
-    bool fast = false;               // protocol pauses are skipped
+    std::vector<unsigned char> wire;  // every byte written
+    bool fast = false;                // protocol pauses are skipped
 };
 
 TS_FAKE_PORT g_port;

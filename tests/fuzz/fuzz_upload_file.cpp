@@ -15,7 +15,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size)
 {
-    static const std::string path = [] {
+    static const std::string path = []
+    {
         const char* dir = std::getenv("TMPDIR");
         return std::string(dir != nullptr && *dir != 0 ? dir : "/tmp") + "/qel_fuzz_upload_" +
                std::to_string(getpid());

@@ -6,8 +6,7 @@
 #include "job_state.h"
 #include "monitor_client.h"
 #include "output_stream.h"
-#include "page_encoder.h"
-#include "page_image.h"
+#include "stand_alone_page.h"
 
 #include <cups/ppd.h>
 #include <cups/raster.h>
@@ -28,106 +27,9 @@ const int f_log_file = QEL_FILTER_DEBUG_LOG_ON;
 namespace
 {
 
-// Encoded commands are handed to the output in pieces of about this size, so
-// that a cancelled job stops within a few dot lines.
-constexpr size_t k_encode_piece = 4096;
-
-// Pause after each printed copy.
-constexpr unsigned k_copy_pause_us = 100;
-
-bool lo_write_stream(const TS_QEL_PAGE_STREAM& stream)
-{
-    return output_write(stream.data(), stream.size());
-}
-
 void lo_report_write_failure()
 {
     std::fprintf(stderr, "ERROR: Unable to write print data: %s\n", std::strerror(output_error()));
-}
-
-// Page-start settings, written and flushed at once.
-bool lo_start_page(const cups_page_header2_t& header)
-{
-    TS_QEL_PAGE_STREAM stream;
-    start_page(header, stream);
-    return lo_write_stream(stream) && output_flush();
-}
-
-// One copy of the page; a cancelled job ends the copy between two dot lines.
-ET_QEL_JOB_RESULT lo_print_copy(const cups_page_header2_t& header, const unsigned char* image,
-                                uint32_t nr_printing_lines)
-{
-    TS_QEL_COPY_ENCODER copy;
-    copy_begin(copy, header, image, nr_printing_lines);
-    TS_QEL_PAGE_STREAM stream;
-    stream.reserve(2 * k_encode_piece);
-    bool f_done = false;
-    while (!f_done)
-    {
-        stream.clear();
-        if (cancel_requested())
-        {
-            copy_abandon(copy, stream);
-            return lo_write_stream(stream) ? EV_QEL_JOB_CANCELLED : EV_QEL_JOB_WRITE_FAILED;
-        }
-        f_done = copy_encode(copy, stream, k_encode_piece);
-        if (!lo_write_stream(stream))
-        {
-            return EV_QEL_JOB_WRITE_FAILED;
-        }
-    }
-    return EV_QEL_JOB_END;
-}
-
-// Prints one page with all its copies.
-ET_QEL_JOB_RESULT lo_print_page(TS_QEL_JOB& job)
-{
-    const cups_page_header2_t& header = job.header;
-    size_t bytes = 0;
-    const ET_QEL_PAGE_SIZE check = page_image_size(header, &bytes);
-    TS_QEL_PAGE_IMAGE image = (check == EV_QEL_PAGE_SIZE_OK) ? page_image_allocate(bytes) : nullptr;
-    if (!image)
-    {
-        page_image_report_unusable(job.page + 1, header, check);
-        return EV_QEL_JOB_BAD_PAGE;
-    }
-    std::fprintf(stderr, "PAGE: %d %d\n", job.page + 1, static_cast<int>(header.NumCopies));
-    debug_logf("SUCCESS", "RASTERTOQEL -> STARTING READING PAGE (%d)", job.i_total_page_counter);
-
-    if (!lo_start_page(header))
-    {
-        return EV_QEL_JOB_WRITE_FAILED;
-    }
-    const uint32_t lines = page_image_read(job.ras, header, image.get(), job.page);
-    debug_logf("DONE", "RASTERTOQEL -> READING PAGE (%d), %ld PRINTING LINES READ",
-               job.i_total_page_counter, static_cast<long>(lines));
-    if (cancel_requested())
-    {
-        // Nothing of this page's dot lines went out yet.
-        return EV_QEL_JOB_CANCELLED;
-    }
-
-    const uint32_t nr_printing_lines =
-        prepare_page(header, image.get(), header.cupsBytesPerLine, header.cupsHeight);
-    const int copies = static_cast<int>(header.NumCopies);
-    for (int copy = 1; copy <= copies; ++copy)
-    {
-        debug_logf("STARTING", "RASTERTOQEL -> PRINTING PAGE (%d), COPY %d/%d",
-                   job.i_total_page_counter, copy, copies);
-        debug_logf("DONE", "RASTERTOQEL -> ALLOCATION OF BUFFERS OK, %ld",
-                   static_cast<long>(nr_printing_lines));
-        const ET_QEL_JOB_RESULT result = lo_print_copy(header, image.get(), nr_printing_lines);
-        if (result != EV_QEL_JOB_END)
-        {
-            return result;
-        }
-        debug_logf("DONE", "RASTERTOQEL -> PRINTING PAGE (%d), COPY %d/%d",
-                   job.i_total_page_counter, copy, copies);
-        job.i_total_page_counter += 1;
-        cancel_sleep_microseconds(k_copy_pause_us);
-    }
-    job.page += 1;
-    return EV_QEL_JOB_END;
 }
 
 // The job printed by the filter itself, every page to standard output.
@@ -142,7 +44,7 @@ ET_QEL_JOB_RESULT lo_stand_alone_path(TS_QEL_JOB& job)
         {
             break;
         }
-        const ET_QEL_JOB_RESULT result = lo_print_page(job);
+        const ET_QEL_JOB_RESULT result = stand_alone_print_page(job);
         if (result != EV_QEL_JOB_END)
         {
             return result;

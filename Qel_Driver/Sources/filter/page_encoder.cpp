@@ -238,6 +238,48 @@ uint32_t set_graphics_dot_line(unsigned char* cmd_buffer, const uint32_t* size_b
     return lo_write_pieces(QEL_CMD_UNCOMPRESSED, ub_dot_line, n, out);
 }
 
+uint32_t encode_dot_line(unsigned char* out, const unsigned char* ub_dot_line,
+                         uint32_t dot_line_size)
+{
+    if (out == nullptr || ub_dot_line == nullptr || dot_line_size == 0)
+    {
+        return 0;
+    }
+    const uint32_t n = dot_line_size;
+    const uint64_t target = graphics_target_size(n);
+    uint64_t rle_length = 0;
+    if (lo_rle8_scan(ub_dot_line, n, out + 4, target - 4, &rle_length) && rle_length < n)
+    {
+        const auto length = static_cast<uint32_t>(rle_length);
+        if (length <= k_piece_max)
+        {
+            out[0] = QEL_CMD_ESC;
+            out[1] = QEL_CMD_PREFIX;
+            out[2] = QEL_CMD_COMPRESSED_RLE8;
+            out[3] = static_cast<unsigned char>(length);
+            return 4 + length;
+        }
+        // Long RLE8 data: every piece after the first moves 4 bytes further
+        // back per header in front of it.  Moving the last piece first never
+        // overwrites data that is still to be moved.
+        const uint32_t i_parts = length / k_piece_max;
+        const uint32_t i_rest = length % k_piece_max;
+        for (uint32_t i_counter = i_parts + 1; i_counter-- > 0;)
+        {
+            const uint32_t piece = (i_counter == i_parts) ? i_rest : k_piece_max;
+            unsigned char* header = out + static_cast<size_t>(i_counter) * (k_piece_max + 4);
+            std::memmove(header + 4, out + 4 + static_cast<size_t>(i_counter) * k_piece_max,
+                         piece);
+            header[0] = QEL_CMD_ESC;
+            header[1] = QEL_CMD_PREFIX;
+            header[2] = QEL_CMD_COMPRESSED_RLE8;
+            header[3] = static_cast<unsigned char>(piece);
+        }
+        return length + 4 * (i_parts + 1);
+    }
+    return lo_write_pieces(QEL_CMD_UNCOMPRESSED, ub_dot_line, n, out);
+}
+
 uint32_t set_repeat_dot_line(unsigned char* cmd_buffer, const uint32_t* size_buffer,
                              uint32_t duplicate_counter)
 {
@@ -268,14 +310,26 @@ void output_lines(const unsigned char* cmd_buffer, uint32_t size_buffer, TS_QEL_
     }
 }
 
-void end_page(const cups_page_header2_t& header, TS_QEL_PAGE_STREAM& stream)
+uint32_t write_page_end(const cups_page_header2_t& header, unsigned char* out)
 {
+    uint32_t size = 0;
     if (header_value(header.AdvanceMedia) == 1)
     {
-        stream.push_back(QEL_CMD_FORM_FEED);
+        out[size++] = QEL_CMD_FORM_FEED;
     }
-    const unsigned char cut = (header_value(header.CutMedia) != 0) ? 2 : 0;
-    stream.insert(stream.end(), {QEL_CMD_ESC, QEL_CMD_PREFIX, QEL_CMD_CUT, 0x01, cut});
+    out[size++] = QEL_CMD_ESC;
+    out[size++] = QEL_CMD_PREFIX;
+    out[size++] = QEL_CMD_CUT;
+    out[size++] = 0x01;
+    out[size++] = (header_value(header.CutMedia) != 0) ? 2 : 0;
+    return size;
+}
+
+void end_page(const cups_page_header2_t& header, TS_QEL_PAGE_STREAM& stream)
+{
+    unsigned char bytes[QEL_PAGE_END_MAX];
+    const uint32_t size = write_page_end(header, bytes);
+    stream.insert(stream.end(), bytes, bytes + size);
 }
 
 void copy_begin(TS_QEL_COPY_ENCODER& copy, const cups_page_header2_t& header,

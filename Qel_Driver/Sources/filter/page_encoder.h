@@ -87,6 +87,22 @@ uint32_t set_graphics_dot_line(unsigned char* cmd_buffer,        // O - command 
                                const unsigned char* ub_dot_line, // I - the dot line
                                uint32_t dot_line_size);          // I - bytes in the line
 
+// Room encode_dot_line needs behind its output pointer for a line of n bytes:
+// the RLE8 scratch area of set_graphics_dot_line plus one command header.
+constexpr uint64_t dot_line_room(uint64_t n)
+{
+    return graphics_target_size(n) + 4;
+}
+
+// The same command(s) as set_graphics_dot_line, built in place: the RLE8 data
+// is scanned straight into `out` behind room for its header, so a line whose
+// data fits one piece is never copied again.  `out` must have
+// dot_line_room(dot_line_size) bytes.  Returns the bytes written (0 for a
+// null pointer or an empty line).
+uint32_t encode_dot_line(unsigned char* out,               // O - room for the commands
+                         const unsigned char* ub_dot_line, // I - the dot line
+                         uint32_t dot_line_size);          // I - bytes in the line
+
 // Appends repeat commands for `duplicate_counter` pending identical lines
 // (1B F0 04 01 k, k <= 255 each) and returns the bytes appended (0 for a null
 // buffer or a zero count).
@@ -98,6 +114,13 @@ uint32_t set_repeat_dot_line(unsigned char* cmd_buffer,   // O - command buffer
 void output_lines(const unsigned char* cmd_buffer, // I - command buffer
                   uint32_t size_buffer,            // I - bytes to move
                   TS_QEL_PAGE_STREAM& stream);     // IO - commands are appended
+
+// Longest page end: form feed and cut command.
+inline constexpr size_t QEL_PAGE_END_MAX = 6;
+
+// Writes the page end of one copy into `out` (QEL_PAGE_END_MAX bytes of room)
+// and returns its length.
+uint32_t write_page_end(const cups_page_header2_t& header, unsigned char* out);
 
 // Page end of one copy: form feed when AdvanceMedia = 1, then the cut command.
 void end_page(const cups_page_header2_t& header, // I - page header

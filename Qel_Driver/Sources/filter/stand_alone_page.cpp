@@ -1,0 +1,215 @@
+// One page of the stand-alone path.
+#include "stand_alone_page.h"
+
+#include "debug_log.h"
+#include "job_cancel.h"
+#include "output_stream.h"
+#include "page_encoder.h"
+#include "page_image.h"
+#include "page_streamer.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace
+{
+
+// Encoded commands go to the output in pieces of about this size: large
+// writes, and a cancelled job stops within a piece.
+constexpr size_t k_output_piece = 16384;
+
+// Pause after each printed copy.
+constexpr unsigned k_copy_pause_us = 100;
+
+// Kept for the whole job, so that pages of one size allocate nothing.
+TS_QEL_PAGE_STREAMER s_streamer;
+std::vector<unsigned char> ub_line;
+// The encoded first copy of a page with several copies, and the offsets at
+// which it was written out (each the end of a dot line's commands).
+std::vector<unsigned char> ub_copy_bytes;
+std::vector<size_t> n_copy_piece_ends;
+
+// Writes what the streamer has encoded; keeps it when further copies follow.
+bool lo_drain(bool f_keep)
+{
+    const unsigned char* data = streamer_output(s_streamer);
+    const size_t size = streamer_output_size(s_streamer);
+    if (size == 0)
+    {
+        return true;
+    }
+    if (f_keep)
+    {
+        ub_copy_bytes.insert(ub_copy_bytes.end(), data, data + size);
+        n_copy_piece_ends.push_back(ub_copy_bytes.size());
+    }
+    streamer_output_taken(s_streamer);
+    return output_write(data, size);
+}
+
+bool lo_write_page_end(const cups_page_header2_t& header)
+{
+    unsigned char bytes[QEL_PAGE_END_MAX];
+    return output_write(bytes, write_page_end(header, bytes));
+}
+
+// Page-start settings, written and flushed at once.
+bool lo_start_page(const cups_page_header2_t& header)
+{
+    TS_QEL_PAGE_STREAM stream;
+    start_page(header, stream);
+    return output_write(stream.data(), stream.size()) && output_flush();
+}
+
+// Reads the page's lines into the streamer (progress line before lines 0,
+// 128, 256, ...), writing the first copy as it goes.  Lines after the first
+// failed read print blank.
+ET_QEL_JOB_RESULT lo_stream_first_copy(TS_QEL_JOB& job, bool f_keep)
+{
+    const cups_page_header2_t& header = job.header;
+    const uint32_t width = header.cupsBytesPerLine;
+    const uint32_t height = header.cupsHeight;
+    streamer_begin(s_streamer, header);
+    ub_line.resize(width);
+    uint32_t lines = 0;
+    while (lines < height && !cancel_requested())
+    {
+        if (lines % 128 == 0)
+        {
+            std::fprintf(stderr, "INFO: Printing page %d, %ld%% complete...\n", job.page,
+                         static_cast<long>(static_cast<uint64_t>(lines) * 100 / height));
+        }
+        if (job.ras == nullptr || cupsRasterReadPixels(job.ras, ub_line.data(), width) != width)
+        {
+            break;
+        }
+        ++lines;
+        streamer_add_line(s_streamer, ub_line.data());
+        if (streamer_output_size(s_streamer) >= k_output_piece && !lo_drain(f_keep))
+        {
+            return EV_QEL_JOB_WRITE_FAILED;
+        }
+    }
+    debug_logf("DONE", "RASTERTOQEL -> READING PAGE (%d), %ld PRINTING LINES READ",
+               job.i_total_page_counter, static_cast<long>(lines));
+    if (cancel_requested())
+    {
+        // A copy that has begun printing gets its page end; one that has
+        // not sent a dot line yet is left as it is.
+        if (!streamer_sent_line(s_streamer))
+        {
+            return EV_QEL_JOB_CANCELLED;
+        }
+        streamer_abandon(s_streamer, header);
+        return lo_drain(false) ? EV_QEL_JOB_CANCELLED : EV_QEL_JOB_WRITE_FAILED;
+    }
+    streamer_add_blank_lines(s_streamer, height - lines);
+    streamer_finish(s_streamer, header);
+    return lo_drain(f_keep) ? EV_QEL_JOB_END : EV_QEL_JOB_WRITE_FAILED;
+}
+
+// A further copy: the kept bytes of the first one, piece by piece.
+ET_QEL_JOB_RESULT lo_repeat_copy(const cups_page_header2_t& header)
+{
+    size_t start = 0;
+    for (const size_t end : n_copy_piece_ends)
+    {
+        if (cancel_requested())
+        {
+            return lo_write_page_end(header) ? EV_QEL_JOB_CANCELLED : EV_QEL_JOB_WRITE_FAILED;
+        }
+        if (!output_write(ub_copy_bytes.data() + start, end - start))
+        {
+            return EV_QEL_JOB_WRITE_FAILED;
+        }
+        start = end;
+    }
+    return EV_QEL_JOB_END;
+}
+
+// Reads a page that prints no copy: its lines are only consumed.
+ET_QEL_JOB_RESULT lo_skip_page(TS_QEL_JOB& job)
+{
+    const cups_page_header2_t& header = job.header;
+    ub_line.resize(header.cupsBytesPerLine);
+    uint32_t lines = 0;
+    while (lines < header.cupsHeight && !cancel_requested())
+    {
+        if (lines % 128 == 0)
+        {
+            std::fprintf(stderr, "INFO: Printing page %d, %ld%% complete...\n", job.page,
+                         static_cast<long>(static_cast<uint64_t>(lines) * 100 / header.cupsHeight));
+        }
+        if (job.ras == nullptr ||
+            cupsRasterReadPixels(job.ras, ub_line.data(), header.cupsBytesPerLine) !=
+                header.cupsBytesPerLine)
+        {
+            break;
+        }
+        ++lines;
+    }
+    debug_logf("DONE", "RASTERTOQEL -> READING PAGE (%d), %ld PRINTING LINES READ",
+               job.i_total_page_counter, static_cast<long>(lines));
+    return cancel_requested() ? EV_QEL_JOB_CANCELLED : EV_QEL_JOB_END;
+}
+
+} // namespace
+
+ET_QEL_JOB_RESULT stand_alone_print_page(TS_QEL_JOB& job)
+{
+    const cups_page_header2_t& header = job.header;
+    // The page is streamed, yet a page the filter could not hold as an image
+    // is refused as before: its copies would need it.
+    const ET_QEL_PAGE_SIZE check = page_image_size(header, nullptr);
+    if (check != EV_QEL_PAGE_SIZE_OK)
+    {
+        page_image_report_unusable(job.page + 1, header, check);
+        return EV_QEL_JOB_BAD_PAGE;
+    }
+    std::fprintf(stderr, "PAGE: %d %d\n", job.page + 1, static_cast<int>(header.NumCopies));
+    debug_logf("SUCCESS", "RASTERTOQEL -> STARTING READING PAGE (%d)", job.i_total_page_counter);
+    if (!lo_start_page(header))
+    {
+        return EV_QEL_JOB_WRITE_FAILED;
+    }
+
+    const int copies = static_cast<int>(header.NumCopies);
+    if (copies <= 0)
+    {
+        const ET_QEL_JOB_RESULT result = lo_skip_page(job);
+        if (result == EV_QEL_JOB_END)
+        {
+            job.page += 1;
+        }
+        return result;
+    }
+
+    const bool f_keep = copies > 1;
+    ub_copy_bytes.clear();
+    n_copy_piece_ends.clear();
+    for (int copy = 1; copy <= copies; ++copy)
+    {
+        debug_logf("STARTING", "RASTERTOQEL -> PRINTING PAGE (%d), COPY %d/%d",
+                   job.i_total_page_counter, copy, copies);
+        const ET_QEL_JOB_RESULT result =
+            (copy == 1) ? lo_stream_first_copy(job, f_keep) : lo_repeat_copy(header);
+        if (result != EV_QEL_JOB_END)
+        {
+            return result;
+        }
+        debug_logf("DONE", "RASTERTOQEL -> ALLOCATION OF BUFFERS OK, %ld",
+                   static_cast<long>(s_streamer.nr_printing_lines));
+        debug_logf("DONE", "RASTERTOQEL -> PRINTING PAGE (%d), COPY %d/%d",
+                   job.i_total_page_counter, copy, copies);
+        job.i_total_page_counter += 1;
+        cancel_sleep_microseconds(k_copy_pause_us);
+    }
+    // The kept copy is given back: a long page does not hold its memory
+    // through the rest of the job.
+    if (ub_copy_bytes.capacity() > 4 * k_output_piece)
+    {
+        std::vector<unsigned char>().swap(ub_copy_bytes);
+    }
+    job.page += 1;
+    return EV_QEL_JOB_END;
+}

@@ -1,0 +1,12 @@
+// One page of the stand-alone path: read from the raster stream, encoded as
+// its lines arrive and written to standard output, copies included.
+#pragma once
+
+#include "job_state.h"
+
+// Prints the page whose header is in job.header with all its copies: page
+// start settings, then every copy ending with its page end.  The first copy
+// streams; further copies repeat its encoded bytes, which are kept only when
+// the page has more than one copy.  A cancelled job ends the copy in work
+// between two dot lines with its page end.
+ET_QEL_JOB_RESULT stand_alone_print_page(TS_QEL_JOB& job);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The two commands of the kit:
 #   ./run.sh demo [FILE]   install what is missing, build, print a sample job end to end
-#   ./run.sh test          install what is missing, build, run every test
+#   ./run.sh test          install what is missing, build, run every test, then
+#                          run them all again under ASan + UBSan (--no-sanitize skips that)
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$(pwd)
@@ -70,10 +71,31 @@ run_tests() {
 }
 
 cmd_test() {
+    local sanitize=1
+    case "${1:-}" in
+        --no-sanitize) sanitize=0 ;;
+        --sanitize-only) sanitize=2 ;;
+        "") ;;
+        *) echo "usage: $0 test [--no-sanitize | --sanitize-only]" >&2; exit 2 ;;
+    esac
     install_missing
-    build "$BUILD_DIR"
-    run_tests "$BUILD_DIR"
-    log "all tests passed"
+    if [ "$sanitize" -ne 2 ]; then
+        build "$BUILD_DIR"
+        run_tests "$BUILD_DIR"
+        log "all tests passed in $BUILD_DIR"
+    fi
+    if [ "$sanitize" -ne 0 ]; then
+        # The same suite once more, with AddressSanitizer (and its leak
+        # checker) and UndefinedBehaviorSanitizer in every program and
+        # library. -O1 -g1 keeps this second build quick.
+        local asan_dir=${QEL_ASAN_BUILD_DIR:-$ROOT/build-asan}
+        build "$asan_dir" -DQEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
+            "-DCMAKE_C_FLAGS_DEBUG=-O1 -g1" "-DCMAKE_CXX_FLAGS_DEBUG=-O1 -g1"
+        ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1:abort_on_error=0 \
+            UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+            run_tests "$asan_dir"
+        log "all tests passed under AddressSanitizer and UndefinedBehaviorSanitizer"
+    fi
 }
 
 cmd_demo() {

@@ -192,6 +192,7 @@ TS_FILTER_RUN run_filter(const TS_FILTER_OPTIONS& options)
             out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             break;
         case EV_STDOUT_DEV_FULL:
+        case EV_STDOUT_CLOSED:
             out = open("/dev/full", O_WRONLY);
             break;
         default:
@@ -210,6 +211,10 @@ TS_FILTER_RUN run_filter(const TS_FILTER_OPTIONS& options)
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
+        if (options.stdout_mode == EV_STDOUT_CLOSED)
+        {
+            close(1);
+        }
         // The filter starts with standard input, output and error only, as
         // under cupsd, so its first own descriptor is 3.
         close_range(3, ~0u, 0);

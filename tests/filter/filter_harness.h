@@ -49,6 +49,7 @@ typedef enum
     EV_STDOUT_BROKEN_PIPE = 1, // a pipe whose reader has gone
     EV_STDOUT_DEV_FULL = 2,    // /dev/full
     EV_STDOUT_SLOW_PIPE = 3,   // a pipe read by the test through `on_stdout`
+    EV_STDOUT_CLOSED = 4,      // descriptor 1 not open at all
 } ET_STDOUT_MODE;
 
 struct TS_FILTER_OPTIONS

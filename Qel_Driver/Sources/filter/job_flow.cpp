@@ -70,13 +70,15 @@ void lo_close_standard_output()
     }
 }
 
-// The PPD is opened as CUPS filters do; nothing in it is consulted.  libcups
-// marks the PPD functions deprecated, yet they are the filter interface.
+// Nothing in the PPD is consulted; only the debug log reports whether it
+// opened.  Parsing a PPD of many options costs start-up time and memory on
+// every job, so the delivered build leaves it closed.  libcups marks the PPD
+// functions deprecated, yet they are the filter interface.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 ppd_file_t* lo_open_ppd(const char* path)
 {
-    return (path != nullptr) ? ppdOpenFile(path) : nullptr;
+    return (f_log_file != 0 && path != nullptr) ? ppdOpenFile(path) : nullptr;
 }
 
 void lo_close_ppd(ppd_file_t* ppd)

@@ -14,12 +14,14 @@
 namespace
 {
 
+// Widest dot line the stand-alone path encodes: far beyond any head of the
+// family (72 bytes), and the line buffers stay a few MiB however hostile the
+// page header.
+constexpr uint32_t k_line_bytes_limit = 1u << 20;
+
 // Encoded commands go to the output in pieces of about this size: large
 // writes, and a cancelled job stops within a piece.
 constexpr size_t k_output_piece = 16384;
-
-// Pause after each printed copy.
-constexpr unsigned k_copy_pause_us = 100;
 
 // Kept for the whole job, so that pages of one size allocate nothing.
 TS_QEL_PAGE_STREAMER s_streamer;
@@ -56,7 +58,8 @@ bool lo_write_page_end(const cups_page_header2_t& header)
 // Page-start settings, written and flushed at once.
 bool lo_start_page(const cups_page_header2_t& header)
 {
-    TS_QEL_PAGE_STREAM stream;
+    static TS_QEL_PAGE_STREAM stream;
+    stream.clear();
     start_page(header, stream);
     return output_write(stream.data(), stream.size()) && output_flush();
 }
@@ -160,7 +163,11 @@ ET_QEL_JOB_RESULT stand_alone_print_page(TS_QEL_JOB& job)
     const cups_page_header2_t& header = job.header;
     // The page is streamed, yet a page the filter could not hold as an image
     // is refused as before: its copies would need it.
-    const ET_QEL_PAGE_SIZE check = page_image_size(header, nullptr);
+    ET_QEL_PAGE_SIZE check = page_image_size(header, nullptr);
+    if (check == EV_QEL_PAGE_SIZE_OK && header.cupsBytesPerLine > k_line_bytes_limit)
+    {
+        check = EV_QEL_PAGE_SIZE_TOO_LARGE;
+    }
     if (check != EV_QEL_PAGE_SIZE_OK)
     {
         page_image_report_unusable(job.page + 1, header, check);
@@ -201,8 +208,9 @@ ET_QEL_JOB_RESULT stand_alone_print_page(TS_QEL_JOB& job)
                    static_cast<long>(s_streamer.nr_printing_lines));
         debug_logf("DONE", "RASTERTOQEL -> PRINTING PAGE (%d), COPY %d/%d",
                    job.i_total_page_counter, copy, copies);
+        // No pause between copies: the page end is still in the output
+        // buffer at this point, so a pause would space nothing on the wire.
         job.i_total_page_counter += 1;
-        cancel_sleep_microseconds(k_copy_pause_us);
     }
     // The kept copy is given back: a long page does not hold its memory
     // through the rest of the job.

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace qel_filter_test
@@ -46,6 +47,10 @@ void lo_answer(TS_FAKE_MONITOR& monitor, const TS_MONITOR_ANSWER& answer)
     lo_put(bytes, answer.f_bad_sync ? 0x02020202u : QEL_TB_DRIVER_IO_SYNCHRONIZATION, 8);
     lo_put(bytes + 8, 24, 4);
     lo_put(bytes + 12, static_cast<uint32_t>(answer.id), 4);
+    if (answer.delay_ms > 0)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(answer.delay_ms));
+    }
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(4);
     int fd = -1;
     while (monitor.f_running && std::chrono::steady_clock::now() < give_up)
@@ -65,7 +70,9 @@ void lo_answer(TS_FAKE_MONITOR& monitor, const TS_MONITOR_ANSWER& answer)
     }
     if (fd >= 0)
     {
-        [[maybe_unused]] const ssize_t written = write(fd, bytes, sizeof bytes);
+        [[maybe_unused]] const ssize_t written =
+            answer.raw.empty() ? write(fd, bytes, sizeof bytes)
+                               : write(fd, answer.raw.data(), answer.raw.size());
         close(fd);
     }
 }
@@ -104,9 +111,18 @@ void lo_serve(TS_FAKE_MONITOR* monitor)
                                 pending.begin() + 24 + static_cast<ptrdiff_t>(package.data_size));
             pending.erase(pending.begin(),
                           pending.begin() + 24 + static_cast<ptrdiff_t>(package.data_size));
+            size_t received = 0;
             {
                 std::lock_guard<std::mutex> guard(monitor->lock);
                 monitor->packages.push_back(package);
+                received = monitor->packages.size();
+            }
+            if (monitor->die_after_packages != 0 && received >= monitor->die_after_packages)
+            {
+                close(monitor->request_fd);
+                monitor->request_fd = -1;
+                monitor->f_running = false;
+                return;
             }
             if (package.id == EV_QEL_TB_DRIVER_IO_MSG_REQUEST_LAST_PAGE)
             {
@@ -117,7 +133,7 @@ void lo_serve(TS_FAKE_MONITOR* monitor)
                 TS_MONITOR_ANSWER answer = monitor->default_answer;
                 if (f_last_page_seen && monitor->f_stop_after_last_page)
                 {
-                    answer = {EV_QEL_TB_DRIVER_IO_MSG_RESPONSE_STOP_PRINTING, false};
+                    answer = monitor_answer(EV_QEL_TB_DRIVER_IO_MSG_RESPONSE_STOP_PRINTING);
                 }
                 else if (!monitor->script.empty())
                 {

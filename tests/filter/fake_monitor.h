@@ -27,8 +27,19 @@ struct TS_MONITOR_PACKAGE
 struct TS_MONITOR_ANSWER
 {
     int32_t id = 0;
-    bool f_bad_sync = false; // send 0x02020202 as synchronization word
+    bool f_bad_sync = false;        // send 0x02020202 as synchronization word
+    int delay_ms = 0;               // wait this long before answering
+    std::vector<unsigned char> raw; // when not empty: these bytes instead of a header
 };
+
+// An answer header with `id`, optionally with a wrong synchronization word.
+inline TS_MONITOR_ANSWER monitor_answer(int32_t id, bool f_bad_sync = false)
+{
+    TS_MONITOR_ANSWER answer;
+    answer.id = id;
+    answer.f_bad_sync = f_bad_sync;
+    return answer;
+}
 
 struct TS_FAKE_MONITOR
 {
@@ -37,6 +48,9 @@ struct TS_FAKE_MONITOR
     TS_MONITOR_ANSWER default_answer{};
     // Once LAST_PAGE has arrived, polls are answered with STOP_PRINTING.
     bool f_stop_after_last_page = true;
+    // When not 0: after this many packages the monitor dies, leaving its
+    // FIFOs behind without a reader.
+    size_t die_after_packages = 0;
 
     // Filled by the monitor thread.
     std::mutex lock;

@@ -14,6 +14,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -31,10 +32,10 @@ constexpr int32_t POLL = EV_QEL_TB_DRIVER_IO_MSG_REQUEST_IS_PRINTING;
 constexpr int32_t DATA = EV_QEL_TB_DRIVER_IO_MSG_REQUEST_PAGE_DATA;
 constexpr int32_t SETTINGS = EV_QEL_TB_DRIVER_IO_MSG_REQUEST_PAGE_SETTINGS;
 
-const TS_MONITOR_ANSWER k_start = {EV_QEL_TB_DRIVER_IO_MSG_RESPONSE_START_PRINTING, false};
-const TS_MONITOR_ANSWER k_pause = {EV_QEL_TB_DRIVER_IO_MSG_RESPONSE_PAUSE_PRINTING, false};
-const TS_MONITOR_ANSWER k_stop = {EV_QEL_TB_DRIVER_IO_MSG_RESPONSE_STOP_PRINTING, false};
-const TS_MONITOR_ANSWER k_none = {EV_QEL_TB_DRIVER_IO_MSG_NONE, false};
+const TS_MONITOR_ANSWER k_start = monitor_answer(EV_QEL_TB_DRIVER_IO_MSG_RESPONSE_START_PRINTING);
+const TS_MONITOR_ANSWER k_pause = monitor_answer(EV_QEL_TB_DRIVER_IO_MSG_RESPONSE_PAUSE_PRINTING);
+const TS_MONITOR_ANSWER k_stop = monitor_answer(EV_QEL_TB_DRIVER_IO_MSG_RESPONSE_STOP_PRINTING);
+const TS_MONITOR_ANSWER k_none = monitor_answer(EV_QEL_TB_DRIVER_IO_MSG_NONE);
 
 uint32_t field(const std::vector<unsigned char>& data, size_t index)
 {
@@ -128,8 +129,8 @@ TEST_F(MonitorPath, PauseHoldsThePageAndAWrongSyncCountsAsNone)
     // Three PAUSE answers hold the page back; the fourth answer carries a
     // wrong synchronization word, so its STOP is read as NONE and the page
     // goes over after the fourth poll.
-    monitor_.script = {
-        k_pause, k_pause, k_pause, {EV_QEL_TB_DRIVER_IO_MSG_RESPONSE_STOP_PRINTING, true}};
+    monitor_.script = {k_pause, k_pause, k_pause,
+                       monitor_answer(EV_QEL_TB_DRIVER_IO_MSG_RESPONSE_STOP_PRINTING, true)};
     ASSERT_TRUE(fake_monitor_start(monitor_));
     const TS_RASTER_PAGE page = pattern_page(72, 30, 3);
     const TS_FILTER_RUN run = run_job({page});
@@ -286,4 +287,151 @@ TEST_F(MonitorPath, AnswersAreReadOnlyFromAFifoAndSigtermEndsPolling)
     EXPECT_EQ(std::count(ids.begin(), ids.end(), SETTINGS), 0);
     EXPECT_EQ(std::count(ids.begin(), ids.end(), DATA), 0);
     EXPECT_EQ(read_file(answer), start_answer);
+}
+
+namespace
+{
+
+// Runs a job on the monitor path and cancels it once `ready` holds (checked
+// every 20 ms for at most `limit`).  Returns the run and how long the filter
+// took to end after the signal.
+TS_FILTER_RUN lo_run_and_cancel(const std::string& raster, const std::function<bool()>& ready,
+                                std::chrono::seconds limit, std::chrono::milliseconds* after)
+{
+    TS_FILTER_OPTIONS options;
+    options.args = job_args(raster);
+    options.stdout_mode = EV_STDOUT_SLOW_PIPE;
+    std::chrono::steady_clock::time_point signalled;
+    options.on_stdout = [&](int pid, int fd, Bytes& out)
+    {
+        const auto give_up = std::chrono::steady_clock::now() + limit;
+        while (!ready() && std::chrono::steady_clock::now() < give_up)
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        signalled = std::chrono::steady_clock::now();
+        kill(pid, SIGTERM);
+        unsigned char chunk[256];
+        ssize_t got;
+        while ((got = read(fd, chunk, sizeof chunk)) > 0)
+        {
+            out.insert(out.end(), chunk, chunk + got);
+        }
+    };
+    TS_FILTER_RUN run = run_filter(options);
+    *after = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - signalled);
+    return run;
+}
+
+} // namespace
+
+TEST_F(MonitorPath, MonitorThatDiesLeavesTheFilterPollingUntilCancelled)
+{
+    // The monitor takes page 1 and dies, its FIFOs left behind without a
+    // reader: every poll then fails to open the request pipe (id 4), so the
+    // filter neither hands over page 2 nor ends by itself.
+    monitor_.script = {k_start};
+    monitor_.die_after_packages = 4; // START, POLL, SETTINGS, DATA
+    ASSERT_TRUE(fake_monitor_start(monitor_));
+    write_raster(path("job.ras"), {pattern_page(72, 30, 10), pattern_page(72, 30, 11)});
+    const auto died = std::chrono::steady_clock::now();
+    std::chrono::milliseconds after{};
+    const TS_FILTER_RUN run = lo_run_and_cancel(
+        path("job.ras"),
+        [&]
+        {
+            return !monitor_.f_running &&
+                   std::chrono::steady_clock::now() - died > std::chrono::seconds(9);
+        },
+        std::chrono::seconds(30), &after);
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(status_lines(run.err), std::vector<std::string>{"PAGE: 1 1"});
+    EXPECT_EQ(package_ids(fake_monitor_packages(monitor_)),
+              (std::vector<int32_t>{START, POLL, SETTINGS, DATA}));
+    // At most one open time-out of the toolbox (3 s) before the filter ends.
+    EXPECT_LT(after, std::chrono::seconds(5));
+}
+
+TEST_F(MonitorPath, GarbageAndUnknownAnswers)
+{
+    // A short answer counts as NONE (page 1 goes over); ids the filter does
+    // not know, PRINTING_DONE among them, keep page 2 pending.
+    TS_MONITOR_ANSWER short_answer;
+    short_answer.raw = {0x01, 0x01, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x18, 0x00};
+    TS_MONITOR_ANSWER unknown = monitor_answer(999);
+    TS_MONITOR_ANSWER done = monitor_answer(EV_QEL_TB_DRIVER_IO_MSG_RESPONSE_PRINTING_DONE);
+    monitor_.script = {short_answer, unknown, done};
+    monitor_.default_answer = k_start;
+    ASSERT_TRUE(fake_monitor_start(monitor_));
+    const TS_RASTER_PAGE first = pattern_page(72, 20, 12), second = pattern_page(72, 25, 13);
+    const TS_FILTER_RUN run = run_job({first, second});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(status_lines(run.err),
+              (std::vector<std::string>{"PAGE: 1 1", "PAGE: 2 1", "INFO: Ready to print."}));
+    const auto packages = fake_monitor_packages(monitor_);
+    expect_well_formed(packages);
+    EXPECT_EQ(package_ids(packages),
+              (std::vector<int32_t>{START, POLL, SETTINGS, DATA, POLL, POLL, POLL, SETTINGS, DATA,
+                                    POLL, LAST, POLL}));
+    ASSERT_EQ(packages.size(), 12u);
+    EXPECT_EQ(packages[3].data, first.image);
+    EXPECT_EQ(packages[8].data, second.image);
+}
+
+TEST_F(MonitorPath, SlowAnswersWithinTheTimeOutAreTaken)
+{
+    // Every answer comes 1.5 s late, well inside the 5 s read time-out:
+    // a PAUSE still holds the page back and the job ends as usual.
+    TS_MONITOR_ANSWER slow_pause = k_pause;
+    slow_pause.delay_ms = 1500;
+    monitor_.script = {slow_pause};
+    monitor_.default_answer = k_start;
+    monitor_.default_answer.delay_ms = 1500;
+    ASSERT_TRUE(fake_monitor_start(monitor_));
+    const TS_RASTER_PAGE page = pattern_page(72, 20, 14);
+    const TS_FILTER_RUN run = run_job({page});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(status_lines(run.err),
+              (std::vector<std::string>{"PAGE: 1 1", "INFO: Ready to print."}));
+    const auto packages = fake_monitor_packages(monitor_);
+    EXPECT_EQ(package_ids(packages),
+              (std::vector<int32_t>{START, POLL, POLL, SETTINGS, DATA, POLL, LAST, POLL}));
+    ASSERT_EQ(packages.size(), 8u);
+    EXPECT_EQ(packages[4].data, page.image);
+}
+
+TEST_F(MonitorPath, SymlinkAtTheAnswerPathIsNotFollowed)
+{
+    // The answer path is a link to another FIFO on which START answers
+    // would arrive: the filter must not read through it, so no poll is
+    // answered and no page is handed over until the job is cancelled.
+    ASSERT_TRUE(fake_monitor_start(monitor_));
+    monitor_.default_answer = k_start;
+    const std::string answer = QEL_TB_PRINT_MONITOR_ANSWER_FIFO;
+    const std::string elsewhere = path("elsewhere.fifo");
+    ASSERT_EQ(mkfifo(elsewhere.c_str(), 0600), 0);
+    unlink(answer.c_str());
+    ASSERT_EQ(symlink(elsewhere.c_str(), answer.c_str()), 0);
+    write_raster(path("job.ras"), {pattern_page(72, 20, 15)});
+    std::chrono::milliseconds after{};
+    const TS_FILTER_RUN run = lo_run_and_cancel(
+        path("job.ras"),
+        [&]
+        {
+            const auto ids = package_ids(fake_monitor_packages(monitor_));
+            return std::count(ids.begin(), ids.end(), POLL) >= 2;
+        },
+        std::chrono::seconds(30), &after);
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(status_lines(run.err), std::vector<std::string>{});
+    const auto ids = package_ids(fake_monitor_packages(monitor_));
+    EXPECT_GE(std::count(ids.begin(), ids.end(), POLL), 2);
+    EXPECT_EQ(std::count(ids.begin(), ids.end(), SETTINGS), 0);
+    EXPECT_EQ(std::count(ids.begin(), ids.end(), DATA), 0);
+    struct stat st;
+    ASSERT_EQ(lstat(answer.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
 }

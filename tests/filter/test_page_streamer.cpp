@@ -63,8 +63,8 @@ Bytes reference_copy(const cups_page_header2_t& header, Bytes image, uint32_t li
 {
     const size_t width = header.cupsBytesPerLine;
     std::fill(image.begin() + static_cast<ptrdiff_t>(lines_read * width), image.end(), 0);
-    const uint32_t lines = prepare_page(header, image.data(), header.cupsBytesPerLine,
-                                        header.cupsHeight);
+    const uint32_t lines =
+        prepare_page(header, image.data(), header.cupsBytesPerLine, header.cupsHeight);
     Bytes stream;
     encode_page_copy(header, image.data(), lines, stream);
     return stream;
@@ -111,9 +111,10 @@ TEST(DotLineInPlace, SameCommandsAsTheReferenceEncoder)
         Bytes line(width);
         for (auto& b : line)
         {
-            b = (density == 0)            ? 0
-                : (rng() % (density * 8)) ? 0
-                                          : static_cast<unsigned char>(rng() % (density == 3 ? 256 : 2));
+            b = (density == 0) ? 0
+                : (rng() % (density * 8))
+                    ? 0
+                    : static_cast<unsigned char>(rng() % (density == 3 ? 256 : 2));
         }
         if (trial % 7 == 0)
         {
@@ -160,18 +161,16 @@ TEST(PageStreamer, SameBytesAsTheReferenceCopyLoop)
         }
         const uint32_t lines_read = (rng() % 4 == 0) ? rng() % (height + 1) : height;
 
-        SCOPED_TRACE("trial " + std::to_string(trial) + " width " + std::to_string(width) +
-                     " height " + std::to_string(height) + " cut " +
-                     std::to_string(header.AdvanceDistance) + " trim " +
-                     std::to_string(header_value(header.Duplex)) + " read " +
-                     std::to_string(lines_read));
+        SCOPED_TRACE(
+            "trial " + std::to_string(trial) + " width " + std::to_string(width) + " height " +
+            std::to_string(height) + " cut " + std::to_string(header.AdvanceDistance) + " trim " +
+            std::to_string(header_value(header.Duplex)) + " read " + std::to_string(lines_read));
         const Bytes expected = reference_copy(header, image, lines_read);
         ASSERT_EQ(streamed_copy(streamer, rng, header, image, lines_read), expected);
 
         Bytes filled = image;
         std::fill(filled.begin() + static_cast<ptrdiff_t>(lines_read) * width, filled.end(), 0);
-        EXPECT_EQ(streamer.nr_printing_lines,
-                  prepare_page(header, filled.data(), width, height));
+        EXPECT_EQ(streamer.nr_printing_lines, prepare_page(header, filled.data(), width, height));
     }
 }
 

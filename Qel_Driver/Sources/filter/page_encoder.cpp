@@ -268,8 +268,7 @@ uint32_t encode_dot_line(unsigned char* out, const unsigned char* ub_dot_line,
         {
             const uint32_t piece = (i_counter == i_parts) ? i_rest : k_piece_max;
             unsigned char* header = out + static_cast<size_t>(i_counter) * (k_piece_max + 4);
-            std::memmove(header + 4, out + 4 + static_cast<size_t>(i_counter) * k_piece_max,
-                         piece);
+            std::memmove(header + 4, out + 4 + static_cast<size_t>(i_counter) * k_piece_max, piece);
             header[0] = QEL_CMD_ESC;
             header[1] = QEL_CMD_PREFIX;
             header[2] = QEL_CMD_COMPRESSED_RLE8;

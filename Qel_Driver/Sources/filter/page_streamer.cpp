@@ -38,9 +38,8 @@ void lo_write_repeats(TS_QEL_PAGE_STREAMER& s)
     {
         return;
     }
-    unsigned char* out =
-        lo_reserve(s, k_repeat_bytes * static_cast<size_t>((pending + k_repeat_max - 1) /
-                                                           k_repeat_max));
+    unsigned char* out = lo_reserve(
+        s, k_repeat_bytes * static_cast<size_t>((pending + k_repeat_max - 1) / k_repeat_max));
     size_t written = 0;
     while (pending > 0)
     {

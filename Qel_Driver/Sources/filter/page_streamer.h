@@ -48,7 +48,7 @@ struct TS_QEL_PAGE_STREAMER
 
 // Prepares a copy of the page described by `header`.  Buffers are kept from
 // the previous page when they are large enough.
-void streamer_begin(TS_QEL_PAGE_STREAMER& streamer,  // O - streamer
+void streamer_begin(TS_QEL_PAGE_STREAMER& streamer,     // O - streamer
                     const cups_page_header2_t& header); // I - page header
 
 // Adds the next dot line of the page (page_width_bytes bytes).

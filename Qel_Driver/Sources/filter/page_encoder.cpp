@@ -61,6 +61,11 @@ uint32_t lo_write_pieces(unsigned char cmd, const unsigned char* data, uint32_t 
 // Builds the RLE8 data of a dot line in `target` (capacity `capacity`).
 // Returns false when a group would not fit, in which case the caller falls
 // back to the plain form.  *length receives the data length.
+//
+// A segment starting at `dot_line` covers at most 127 bytes.  Its first pair
+// of equal neighbours starts a run, which lasts while the bytes stay equal,
+// up to 127 bytes and the end of the segment; the bytes before it form a
+// literal group.  A segment without such a pair is one literal group.
 bool lo_rle8_scan(const unsigned char* line, uint32_t n, unsigned char* target, uint64_t capacity,
                   uint64_t* length)
 {
@@ -68,54 +73,15 @@ bool lo_rle8_scan(const unsigned char* line, uint32_t n, unsigned char* target, 
     uint32_t dot_line = 0;
     while (dot_line < n)
     {
-        uint32_t i = dot_line;
-        uint32_t j = i + 1;
-        uint32_t run_len = 0;
-        bool f_ended_by_difference = false;
-        // The segment count is always i + 1 - dot_line.
-        while (!(j >= n || i + 1 - dot_line >= k_group_max || run_len >= k_group_max))
+        const uint32_t limit = std::min(n, dot_line + k_group_max);
+        uint32_t pair = dot_line + 1;
+        while (pair < limit && line[pair] != line[pair - 1])
         {
-            ++i;
-            ++j;
-            if (line[i] == line[i - 1])
-            {
-                run_len = (run_len == 0) ? 2 : run_len + 1;
-            }
-            else if (run_len > 0)
-            {
-                f_ended_by_difference = true;
-                break;
-            }
+            ++pair;
         }
-
-        if (run_len >= 2)
+        if (pair >= limit)
         {
-            // A run ends just before the differing byte, or at i when one of
-            // the limits ended the segment.
-            const uint32_t run_end = f_ended_by_difference ? i : i + 1;
-            const uint32_t run_start = run_end - run_len;
-            if (run_start > dot_line)
-            {
-                const uint32_t literal = run_start - dot_line;
-                if (!(literal < capacity - size))
-                {
-                    return false;
-                }
-                target[size++] = static_cast<unsigned char>(literal);
-                std::memcpy(target + size, line + dot_line, literal);
-                size += literal;
-            }
-            if (capacity - size < 2)
-            {
-                return false;
-            }
-            target[size++] = static_cast<unsigned char>(0x80 | run_len);
-            target[size++] = line[run_start];
-            dot_line = run_start + run_len;
-        }
-        else
-        {
-            const uint32_t literal = j - dot_line;
+            const uint32_t literal = limit - dot_line;
             if (!(literal < capacity - size))
             {
                 return false;
@@ -123,8 +89,35 @@ bool lo_rle8_scan(const unsigned char* line, uint32_t n, unsigned char* target, 
             target[size++] = static_cast<unsigned char>(literal);
             std::memcpy(target + size, line + dot_line, literal);
             size += literal;
-            dot_line = j;
+            dot_line = limit;
+            continue;
         }
+        const uint32_t run_start = pair - 1;
+        const unsigned char value = line[run_start];
+        const uint32_t run_limit = std::min(limit, run_start + k_group_max);
+        uint32_t run_end = pair + 1;
+        while (run_end < run_limit && line[run_end] == value)
+        {
+            ++run_end;
+        }
+        if (run_start > dot_line)
+        {
+            const uint32_t literal = run_start - dot_line;
+            if (!(literal < capacity - size))
+            {
+                return false;
+            }
+            target[size++] = static_cast<unsigned char>(literal);
+            std::memcpy(target + size, line + dot_line, literal);
+            size += literal;
+        }
+        if (capacity - size < 2)
+        {
+            return false;
+        }
+        target[size++] = static_cast<unsigned char>(0x80 | (run_end - run_start));
+        target[size++] = value;
+        dot_line = run_end;
     }
     *length = size;
     return true;

@@ -58,6 +58,85 @@ uint32_t lo_write_pieces(unsigned char cmd, const unsigned char* data, uint32_t 
     return written;
 }
 
+// The scan looks at eight bytes at a time where the host is little-endian:
+// the lowest byte of a word is then the first byte in the line.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+constexpr bool k_word_scan = true;
+#else
+constexpr bool k_word_scan = false;
+#endif
+constexpr uint64_t k_low_bits = 0x0101010101010101ull;
+constexpr uint64_t k_high_bits = 0x8080808080808080ull;
+
+inline uint64_t lo_load_word(const unsigned char* p)
+{
+    uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
+// Index (0 to 7) of the first zero byte of a word that has one.  Bytes above
+// the first zero may be flagged wrongly, the lowest flag never is.
+inline uint32_t lo_first_zero_byte(uint64_t word)
+{
+    const uint64_t flags = (word - k_low_bits) & ~word & k_high_bits;
+    return static_cast<uint32_t>(__builtin_ctzll(flags)) / 8;
+}
+
+inline bool lo_has_zero_byte(uint64_t word)
+{
+    return ((word - k_low_bits) & ~word & k_high_bits) != 0;
+}
+
+// First position p in [from, limit) with line[p] == line[p - 1] (from >= 1),
+// or limit when there is none.
+inline uint32_t lo_first_equal_pair(const unsigned char* line, uint32_t from, uint32_t limit)
+{
+    uint32_t p = from;
+    if constexpr (k_word_scan)
+    {
+        while (p + 8 <= limit)
+        {
+            const uint64_t diff = lo_load_word(line + p) ^ lo_load_word(line + p - 1);
+            if (lo_has_zero_byte(diff))
+            {
+                return p + lo_first_zero_byte(diff);
+            }
+            p += 8;
+        }
+    }
+    while (p < limit && line[p] != line[p - 1])
+    {
+        ++p;
+    }
+    return p;
+}
+
+// First position p in [from, limit) with line[p] != value, or limit.
+inline uint32_t lo_run_end(const unsigned char* line, uint32_t from, uint32_t limit,
+                           unsigned char value)
+{
+    uint32_t p = from;
+    if constexpr (k_word_scan)
+    {
+        const uint64_t pattern = k_low_bits * value;
+        while (p + 8 <= limit)
+        {
+            const uint64_t diff = lo_load_word(line + p) ^ pattern;
+            if (diff != 0)
+            {
+                return p + static_cast<uint32_t>(__builtin_ctzll(diff)) / 8;
+            }
+            p += 8;
+        }
+    }
+    while (p < limit && line[p] == value)
+    {
+        ++p;
+    }
+    return p;
+}
+
 // Builds the RLE8 data of a dot line in `target` (capacity `capacity`).
 // Returns false when a group would not fit, in which case the caller falls
 // back to the plain form.  *length receives the data length.
@@ -74,11 +153,7 @@ bool lo_rle8_scan(const unsigned char* line, uint32_t n, unsigned char* target, 
     while (dot_line < n)
     {
         const uint32_t limit = std::min(n, dot_line + k_group_max);
-        uint32_t pair = dot_line + 1;
-        while (pair < limit && line[pair] != line[pair - 1])
-        {
-            ++pair;
-        }
+        const uint32_t pair = lo_first_equal_pair(line, dot_line + 1, limit);
         if (pair >= limit)
         {
             const uint32_t literal = limit - dot_line;
@@ -95,11 +170,7 @@ bool lo_rle8_scan(const unsigned char* line, uint32_t n, unsigned char* target, 
         const uint32_t run_start = pair - 1;
         const unsigned char value = line[run_start];
         const uint32_t run_limit = std::min(limit, run_start + k_group_max);
-        uint32_t run_end = pair + 1;
-        while (run_end < run_limit && line[run_end] == value)
-        {
-            ++run_end;
-        }
+        const uint32_t run_end = lo_run_end(line, pair + 1, run_limit, value);
         if (run_start > dot_line)
         {
             const uint32_t literal = run_start - dot_line;

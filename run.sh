@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The two commands of the kit:
 #   ./run.sh demo [FILE]   install what is missing, build, print a sample job end to end
-#   ./run.sh test          install what is missing, build, run every test, then
-#                          run them all again under ASan + UBSan (--no-sanitize skips that)
+#   ./run.sh test          install what is missing, build, run every test
+#                          (--sanitize: then all again under ASan + UBSan;
+#                           --sanitize-only: only the ASan + UBSan run)
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$(pwd)
@@ -71,12 +72,12 @@ run_tests() {
 }
 
 cmd_test() {
-    local sanitize=1
+    local sanitize=${QEL_TEST_SANITIZE:-0}
     case "${1:-}" in
-        --no-sanitize) sanitize=0 ;;
+        --sanitize) sanitize=1 ;;
         --sanitize-only) sanitize=2 ;;
         "") ;;
-        *) echo "usage: $0 test [--no-sanitize | --sanitize-only]" >&2; exit 2 ;;
+        *) echo "usage: $0 test [--sanitize | --sanitize-only]" >&2; exit 2 ;;
     esac
     install_missing
     if [ "$sanitize" -ne 2 ]; then

@@ -1,9 +1,13 @@
 // Buffered writer of the printer command stream to standard output.
 #include "output_stream.h"
 
+#include "job_cancel.h"
+
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -17,6 +21,43 @@ int i_output_error = 0;
 size_t n_buffered = 0;
 std::array<unsigned char, k_buffer_size> ub_output_buffer;
 
+// After a cancel the filter still finishes the command in progress and the
+// page end, but a printer that takes no more data must not keep the job
+// (and the queue) alive: the rest of the output gets this long to drain.
+constexpr long k_cancel_drain_ms = 5000;
+bool f_cancel_drain_started = false;
+timespec s_cancel_drain_start = {};
+
+long lo_ms_since(const timespec& start)
+{
+    timespec now = {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (now.tv_sec - start.tv_sec) * 1000L + (now.tv_nsec - start.tv_nsec) / 1000000L;
+}
+
+// True once a cancelled job has used up its drain time. The first call after
+// the cancel switches the descriptor to non-blocking, so that a write cannot
+// block past that time.
+bool lo_cancel_drain_expired()
+{
+    if (!cancel_requested())
+    {
+        return false;
+    }
+    if (!f_cancel_drain_started)
+    {
+        f_cancel_drain_started = true;
+        clock_gettime(CLOCK_MONOTONIC, &s_cancel_drain_start);
+        const int flags = fcntl(i_output_fd, F_GETFL);
+        if (flags >= 0)
+        {
+            fcntl(i_output_fd, F_SETFL, flags | O_NONBLOCK);
+        }
+        return false;
+    }
+    return lo_ms_since(s_cancel_drain_start) >= k_cancel_drain_ms;
+}
+
 // Writes all bytes, waiting while a non-blocking descriptor is full.
 bool lo_write_all(const unsigned char* data, size_t size)
 {
@@ -26,6 +67,11 @@ bool lo_write_all(const unsigned char* data, size_t size)
     }
     while (size > 0)
     {
+        if (lo_cancel_drain_expired())
+        {
+            i_output_error = ECANCELED;
+            return false;
+        }
         const ssize_t written = write(i_output_fd, data, size);
         if (written > 0)
         {
@@ -40,7 +86,7 @@ bool lo_write_all(const unsigned char* data, size_t size)
         if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
         {
             pollfd wait_for = {i_output_fd, POLLOUT, 0};
-            poll(&wait_for, 1, 1000);
+            poll(&wait_for, 1, cancel_requested() ? 100 : 1000);
             continue;
         }
         i_output_error = (written < 0) ? errno : EIO;

@@ -188,27 +188,27 @@ void draw_logo(PageImage& img, unsigned width_dots)
 
 } // namespace
 
-PageImage render_page(const PageSpec& spec)
+PageImage render_page(const PageSpec& page_desc)
 {
     PageImage img;
-    img.bytes_per_line = (spec.width_dots + 7) / 8;
-    img.height_lines = spec.height_lines;
-    img.dots.assign(std::size_t(img.bytes_per_line) * spec.height_lines, 0);
-    Rng rng(spec.seed);
+    img.bytes_per_line = (page_desc.width_dots + 7) / 8;
+    img.height_lines = page_desc.height_lines;
+    img.dots.assign(std::size_t(img.bytes_per_line) * page_desc.height_lines, 0);
+    Rng rng(page_desc.seed);
     const auto glyphs = make_glyphs(rng);
-    switch (spec.content)
+    switch (page_desc.content)
     {
     case PageContent::text:
-        draw_text(img, spec.width_dots, 0, spec.height_lines, glyphs, rng);
+        draw_text(img, page_desc.width_dots, 0, page_desc.height_lines, glyphs, rng);
         break;
     case PageContent::text_blank:
         // Text blocks at even block numbers, blank blocks at odd ones.
-        for (unsigned y = 0; y < spec.height_lines; y += 2 * text_blank_block_lines)
-            draw_text(img, spec.width_dots, y,
-                      std::min(y + text_blank_block_lines, spec.height_lines), glyphs, rng);
+        for (unsigned y = 0; y < page_desc.height_lines; y += 2 * text_blank_block_lines)
+            draw_text(img, page_desc.width_dots, y,
+                      std::min(y + text_blank_block_lines, page_desc.height_lines), glyphs, rng);
         break;
     case PageContent::logo:
-        draw_logo(img, spec.width_dots);
+        draw_logo(img, page_desc.width_dots);
         break;
     }
     return img;

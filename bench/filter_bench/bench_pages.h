@@ -53,8 +53,8 @@ struct InputSpec
 // Lines in each block of the half-text, half-blank page.
 inline constexpr unsigned text_blank_block_lines = 500;
 
-// Renders one page; the same spec always gives the same bytes.
-PageImage render_page(const PageSpec& spec);
+// Renders one page; the same page_desc always gives the same bytes.
+PageImage render_page(const PageSpec& page_desc);
 
 // The four benchmark inputs: "receipt" (2,000 lines), "long" (50,000 lines,
 // half text, half blank), "logo" (a dithered picture), "job100" (100 small

@@ -212,11 +212,11 @@ TEST_P(UploadTool, SplitResponsesAreStillOneAnswer)
     // Header and status in separate packets (USB) or writes (pty), and merged answers.
     const Bytes data = upload_maker::pattern(1000, 3);
     const std::string path = write_file("img.QelBin", upload_maker::make_file(data));
-    for (const char* spec : {"split:upload-start:0:4", "split:upload-end:0:1"})
+    for (const char* fault_text : {"split:upload-start:0:4", "split:upload-end:0:1"})
     {
-        SCOPED_TRACE(spec);
+        SCOPED_TRACE(fault_text);
         qel_vp::Fault fault;
-        ASSERT_TRUE(qel_vp::parse_fault(spec, fault));
+        ASSERT_TRUE(qel_vp::parse_fault(fault_text, fault));
         printer.vp->set_faults({fault});
         const tool_runner::Result r = run({"-s", printer.port(), path});
         EXPECT_EQ(r.status, 0) << r.out;

@@ -1,7 +1,7 @@
 // qel_vprinter: command-line front end of the virtual printer.
 //
 //   qel_vprinter (--tty PATH | --lp PATH | --usb [--product 0xNNNN]) [--out DIR]
-//                [--transcript FILE] [--fault SPEC]... [--config-file FILE] [--raw]
+//                [--transcript FILE] [--fault FAULT]... [--config-file FILE] [--raw]
 //   qel_vprinter --decode FILE [--out DIR]
 #include "virtual_printer.h"
 

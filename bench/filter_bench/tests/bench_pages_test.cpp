@@ -30,10 +30,10 @@ TEST(BenchPages, SameSpecSameBytesOtherSeedOtherBytes)
 {
     for (PageContent c : {PageContent::text, PageContent::text_blank, PageContent::logo})
     {
-        const PageSpec spec{c, 576, 1200, 7};
-        const PageImage a = render_page(spec), b = render_page(spec);
+        const PageSpec page_desc{c, 576, 1200, 7};
+        const PageImage a = render_page(page_desc), b = render_page(page_desc);
         EXPECT_EQ(a.dots, b.dots);
-        PageSpec other = spec;
+        PageSpec other = page_desc;
         other.seed = 8;
         if (c != PageContent::logo) // the logo is one fixed picture
         {

@@ -1,0 +1,493 @@
+// load_jobs: the jobs of the CUPS load test, and the check of what the
+// virtual printers received.
+//
+//   load_jobs make DIR COUNT PS_EVERY
+//       DIR/jobs/job-NNN.ras  CUPS raster jobs (1-3 receipt pages, some with
+//                             two copies, some trimmed, some not)
+//       DIR/jobs/job-NNN.ps   every PS_EVERY-th job instead: a PostScript
+//                             receipt that the test turns into a PDF, so that
+//                             it goes through CUPS's own Ghostscript chain
+//       DIR/expect/job-NNN-P.pbm  the image of page P of a raster job
+//                             (PostScript jobs: made by the test with
+//                             Ghostscript)
+//       DIR/manifest.txt      "NNN raster|ps PAGES COPIES" per job
+//
+//   load_jobs check DIR ASSIGNMENT PRINTER_DIR...
+//       ASSIGNMENT: lines "NNN Q": job NNN was sent to the queue of the
+//       Q-th PRINTER_DIR (0-based).  Each PRINTER_DIR holds the page copies
+//       one virtual printer completed (page-N.pbm and page-N.txt, in order).
+//       Every job must appear exactly once, on its own printer, as one
+//       unbroken run of its pages (each page COPIES times, then the next),
+//       every page equal to its expected image and ended by a page end.
+//       Pages are compared without their trailing blank lines: the driver
+//       trims those when the job asks for it.
+//
+// Every job's pages differ (a bar code of job and page number at the top
+// and pseudo-random receipt text below), so a page printed for the wrong job
+// or twice cannot pass for another.
+#include <cups/raster.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace
+{
+
+constexpr unsigned kDots = 576;
+constexpr unsigned kStride = kDots / 8;
+constexpr unsigned kDpi = 203;
+
+struct Image
+{
+    unsigned width = 0;
+    unsigned height = 0;
+    std::vector<std::uint8_t> bits; // PBM order: 1 = black, MSB first
+
+    std::uint8_t* row(unsigned y) { return bits.data() + std::size_t(y) * stride(); }
+    const std::uint8_t* row(unsigned y) const { return bits.data() + std::size_t(y) * stride(); }
+    unsigned stride() const { return (width + 7) / 8; }
+    void dots(unsigned y, unsigned x0, unsigned x1) // [x0, x1) black
+    {
+        for (unsigned x = x0; x < x1 && x < width; ++x)
+            row(y)[x / 8] |= std::uint8_t(0x80u >> (x % 8));
+    }
+    // The same picture without its trailing blank lines.
+    void trim()
+    {
+        while (height > 0)
+        {
+            const std::uint8_t* r = row(height - 1);
+            if (std::any_of(r, r + stride(), [](std::uint8_t b) { return b != 0; }))
+                break;
+            --height;
+        }
+        bits.resize(std::size_t(height) * stride());
+    }
+    std::string key() const
+    {
+        return std::to_string(width) + "x" + std::to_string(height) + ":" +
+               std::string(bits.begin(), bits.end());
+    }
+};
+
+struct Job
+{
+    unsigned number = 0;
+    bool postscript = false;
+    unsigned pages = 1;
+    unsigned copies = 1;
+};
+
+std::string job_name(unsigned n)
+{
+    char b[32];
+    std::snprintf(b, sizeof b, "job-%03u", n);
+    return b;
+}
+
+// A receipt page: a bar code of job and page number, rows of "text" (dark
+// runs of glyph width) with gaps, a rule, and for some jobs blank paper at
+// the end.
+Image make_page(unsigned job, unsigned page, unsigned trailing_blank)
+{
+    std::mt19937 rng(job * 977u + page * 131u + 7u);
+    auto pick = [&](unsigned lo, unsigned hi)
+    { return std::uniform_int_distribution<unsigned>(lo, hi)(rng); };
+    const unsigned body = pick(160, 900);
+    Image img;
+    img.width = kDots;
+    img.height = 40 + body + 8 + trailing_blank;
+    img.bits.assign(std::size_t(img.height) * kStride, 0);
+
+    // Bar code: 24 bits (job 16, page 8), 20 dots a bit, wide bar = 1.
+    const unsigned code = (job << 8) | page;
+    for (unsigned bit = 0; bit < 24; ++bit)
+    {
+        const unsigned x = 48 + bit * 20;
+        const unsigned w = (code >> (23 - bit)) & 1u ? 12 : 4;
+        for (unsigned y = 4; y < 36; ++y)
+            img.dots(y, x, x + w);
+    }
+    for (unsigned y = 40; y < 40 + body;)
+    {
+        const unsigned glyph_h = pick(12, 28);
+        unsigned x = pick(8, 60);
+        const unsigned end = pick(200, kDots - 8);
+        while (x < end && y + glyph_h <= 40 + body)
+        {
+            const unsigned w = pick(4, 14);
+            const unsigned top = pick(0, glyph_h / 3);
+            for (unsigned gy = top; gy < glyph_h; ++gy)
+                if (pick(0, 9) != 0) // glyphs have holes
+                    img.dots(y + gy, x, x + w);
+            x += w + pick(2, 18);
+        }
+        y += glyph_h + pick(4, 16);
+    }
+    for (unsigned y = 40 + body; y < 40 + body + 4; ++y)
+        img.dots(y, 8, kDots - 8);
+    return img;
+}
+
+bool write_pbm(const Image& img, const std::string& path)
+{
+    std::ofstream f(path, std::ios::binary);
+    f << "P4\n" << img.width << " " << img.height << "\n";
+    f.write(reinterpret_cast<const char*>(img.bits.data()), std::streamsize(img.bits.size()));
+    return bool(f);
+}
+
+std::optional<Image> read_pbm(const std::string& path, std::string& why)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::string magic;
+    Image img;
+    if (!(f >> magic) || magic != "P4")
+    {
+        why = path + ": not a binary PBM";
+        return std::nullopt;
+    }
+    auto number = [&](unsigned& v)
+    {
+        for (;;)
+        {
+            f >> std::ws;
+            if (f.peek() != '#')
+                break;
+            std::string comment;
+            std::getline(f, comment);
+        }
+        return bool(f >> v);
+    };
+    if (!number(img.width) || !number(img.height) || img.width == 0 || img.width > 65536 ||
+        img.height > 1000000)
+    {
+        why = path + ": bad PBM size";
+        return std::nullopt;
+    }
+    f.get(); // the single white space before the bits
+    img.bits.resize(std::size_t(img.height) * img.stride());
+    if (!f.read(reinterpret_cast<char*>(img.bits.data()), std::streamsize(img.bits.size())))
+    {
+        why = path + ": truncated PBM";
+        return std::nullopt;
+    }
+    return img;
+}
+
+cups_page_header2_t page_header(const Image& img, unsigned copies, bool trim, bool cut)
+{
+    cups_page_header2_t h;
+    std::memset(&h, 0, sizeof h);
+    h.HWResolution[0] = h.HWResolution[1] = kDpi;
+    const float w_pt = kDots * 72.0f / kDpi, h_pt = img.height * 72.0f / kDpi;
+    h.PageSize[0] = unsigned(w_pt + 0.5f);
+    h.PageSize[1] = unsigned(h_pt + 0.5f);
+    h.cupsPageSize[0] = w_pt;
+    h.cupsPageSize[1] = h_pt;
+    h.ImagingBoundingBox[2] = h.PageSize[0];
+    h.ImagingBoundingBox[3] = h.PageSize[1];
+    h.cupsImagingBBox[2] = w_pt;
+    h.cupsImagingBBox[3] = h_pt;
+    h.NumCopies = copies;
+    h.cupsWidth = kDots;
+    h.cupsHeight = img.height;
+    h.cupsBitsPerColor = 1;
+    h.cupsBitsPerPixel = 1;
+    h.cupsBytesPerLine = kStride;
+    h.cupsColorOrder = CUPS_ORDER_CHUNKED;
+    h.cupsColorSpace = CUPS_CSPACE_K;
+    h.cupsNumColors = 1;
+    h.cupsRowFeed = 255;     // printer's own speed
+    h.cupsCompression = 255; // and density
+    h.Duplex = trim ? CUPS_TRUE : CUPS_FALSE;
+    h.CutMedia = cut ? CUPS_CUT_PAGE : CUPS_CUT_NONE;
+    return h;
+}
+
+bool write_raster_job(const std::string& path, const std::vector<Image>& pages, unsigned copies,
+                      bool trim)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+        return false;
+    cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
+    bool ok = ras != nullptr;
+    for (std::size_t p = 0; ok && p < pages.size(); ++p)
+    {
+        cups_page_header2_t h = page_header(pages[p], copies, trim, p + 1 == pages.size());
+        ok = cupsRasterWriteHeader2(ras, &h) != 0;
+        // CUPS raster is 0 = white for the K colour space, as PBM.
+        for (unsigned y = 0; ok && y < pages[p].height; ++y)
+            ok = cupsRasterWritePixels(ras, const_cast<std::uint8_t*>(pages[p].row(y)), kStride) ==
+                 kStride;
+    }
+    if (ras)
+        cupsRasterClose(ras);
+    return ::close(fd) == 0 && ok;
+}
+
+// A PostScript receipt for an 80 mm roll, 200 mm long, carrying its job
+// number in large type.
+std::string postscript_job(unsigned job)
+{
+    std::ostringstream s;
+    s << "%!PS-Adobe-3.0\n%%BoundingBox: 0 0 204 567\n%%Pages: 1\n%%EndComments\n"
+      << "<< /PageSize [204.3 566.93] >> setpagedevice\n"
+      << "/Helvetica-Bold findfont 28 scalefont setfont 12 520 moveto (JOB " << job << ") show\n"
+      << "/Courier findfont 9 scalefont setfont\n";
+    std::mt19937 rng(job);
+    for (int line = 0; line < 24; ++line)
+    {
+        s << "12 " << 490 - line * 13 << " moveto (";
+        for (int c = 0; c < 28; ++c)
+            s << char('A' + rng() % 26);
+        s << ") show\n";
+    }
+    s << "0.8 setlinewidth 12 170 moveto 192 170 lineto stroke\n"
+      << "/Helvetica findfont 11 scalefont setfont 12 150 moveto (Total " << job * 7 % 1000
+      << ".00) show\nshowpage\n%%EOF\n";
+    return s.str();
+}
+
+int make(const std::string& dir, unsigned count, unsigned ps_every)
+{
+    ::mkdir(dir.c_str(), 0755);
+    ::mkdir((dir + "/jobs").c_str(), 0755);
+    ::mkdir((dir + "/expect").c_str(), 0755);
+    std::ofstream manifest(dir + "/manifest.txt");
+    for (unsigned n = 1; n <= count; ++n)
+    {
+        const std::string name = job_name(n);
+        if (ps_every && n % ps_every == 0)
+        {
+            std::ofstream(dir + "/jobs/" + name + ".ps") << postscript_job(n);
+            manifest << n << " ps 1 1\n";
+            continue;
+        }
+        const unsigned pages = 1 + n % 3;
+        const unsigned copies = n % 7 == 0 ? 2 : 1;
+        const bool trim = n % 5 != 0;
+        std::vector<Image> images;
+        for (unsigned p = 1; p <= pages; ++p)
+        {
+            images.push_back(make_page(n, p, n % 4 == 0 ? 60 : 0));
+            if (!write_pbm(images.back(),
+                           dir + "/expect/" + name + "-" + std::to_string(p) + ".pbm"))
+            {
+                std::fprintf(stderr, "cannot write the expected image of %s\n", name.c_str());
+                return 1;
+            }
+        }
+        if (!write_raster_job(dir + "/jobs/" + name + ".ras", images, copies, trim))
+        {
+            std::fprintf(stderr, "cannot write %s.ras: %s\n", name.c_str(), std::strerror(errno));
+            return 1;
+        }
+        manifest << n << " raster " << pages << " " << copies << "\n";
+    }
+    manifest.close();
+    return manifest ? 0 : 1;
+}
+
+// The page files one printer wrote, in the order it completed them.
+std::vector<std::string> page_stems(const std::string& dir)
+{
+    std::vector<std::pair<unsigned long, std::string>> found;
+    if (DIR* d = ::opendir(dir.c_str()))
+    {
+        while (const dirent* e = ::readdir(d))
+        {
+            unsigned long n = 0;
+            char tail[16] = "";
+            if (std::sscanf(e->d_name, "page-%lu.%15s", &n, tail) == 2 &&
+                std::strcmp(tail, "pbm") == 0)
+                found.emplace_back(n,
+                                   dir + "/" + std::string(e->d_name, std::strlen(e->d_name) - 4));
+        }
+        ::closedir(d);
+    }
+    std::sort(found.begin(), found.end());
+    std::vector<std::string> stems;
+    for (auto& f : found)
+        stems.push_back(f.second);
+    return stems;
+}
+
+bool page_ended(const std::string& stem)
+{
+    std::ifstream f(stem + ".txt");
+    std::string line;
+    while (std::getline(f, line))
+        if (line == "complete=1")
+            return true;
+    return false;
+}
+
+int check(const std::string& dir, const std::string& assignment,
+          const std::vector<std::string>& printers)
+{
+    std::map<unsigned, Job> jobs;
+    {
+        std::ifstream m(dir + "/manifest.txt");
+        Job j;
+        std::string kind;
+        while (m >> j.number >> kind >> j.pages >> j.copies)
+        {
+            j.postscript = kind == "ps";
+            jobs[j.number] = j;
+        }
+    }
+    std::map<unsigned, unsigned> queue_of;
+    {
+        std::ifstream a(assignment);
+        unsigned n = 0, q = 0;
+        while (a >> n >> q)
+            queue_of[n] = q;
+    }
+    if (jobs.empty())
+    {
+        std::fprintf(stderr, "no jobs in %s/manifest.txt\n", dir.c_str());
+        return 2;
+    }
+
+    // Every expected page, by its picture.
+    struct PageId
+    {
+        unsigned job, page;
+    };
+    std::map<std::string, PageId> by_picture;
+    std::string why;
+    for (const auto& [n, j] : jobs)
+        for (unsigned p = 1; p <= j.pages; ++p)
+        {
+            auto img =
+                read_pbm(dir + "/expect/" + job_name(n) + "-" + std::to_string(p) + ".pbm", why);
+            if (!img)
+            {
+                std::fprintf(stderr, "%s\n", why.c_str());
+                return 2;
+            }
+            img->trim();
+            if (!by_picture.emplace(img->key(), PageId{n, p}).second)
+            {
+                std::fprintf(stderr, "%s page %u looks like another job's page\n",
+                             job_name(n).c_str(), p);
+                return 2;
+            }
+        }
+
+    unsigned problems = 0, pages_checked = 0;
+    auto problem = [&](const std::string& text)
+    {
+        if (++problems <= 20)
+            std::printf("FAIL: %s\n", text.c_str());
+    };
+    std::map<unsigned, unsigned> printed_on; // job -> printer
+    for (unsigned q = 0; q < printers.size(); ++q)
+    {
+        const std::vector<std::string> stems = page_stems(printers[q]);
+        std::size_t i = 0;
+        while (i < stems.size())
+        {
+            auto img = read_pbm(stems[i] + ".pbm", why);
+            if (!img)
+            {
+                problem(why);
+                ++i;
+                continue;
+            }
+            img->trim();
+            const auto hit = by_picture.find(img->key());
+            if (hit == by_picture.end())
+            {
+                problem(stems[i] + ": matches no page of any job");
+                ++i;
+                continue;
+            }
+            const Job& j = jobs[hit->second.job];
+            const std::string name = job_name(j.number);
+            if (hit->second.page != 1)
+            {
+                problem(stems[i] + ": " + name + " starts with page " +
+                        std::to_string(hit->second.page));
+                ++i;
+                continue;
+            }
+            if (printed_on.count(j.number))
+                problem(name + " printed twice (" + stems[i] + ")");
+            printed_on[j.number] = q;
+            if (queue_of.count(j.number) && queue_of[j.number] != q)
+                problem(name + " was sent to printer " + std::to_string(queue_of[j.number]) +
+                        " but printed on printer " + std::to_string(q));
+            // The job's whole run: page 1 x copies, page 2 x copies, ...
+            for (unsigned p = 1; p <= j.pages; ++p)
+                for (unsigned c = 1; c <= j.copies; ++c, ++i)
+                {
+                    const std::string where =
+                        name + " page " + std::to_string(p) + " copy " + std::to_string(c);
+                    if (i >= stems.size())
+                    {
+                        problem(where + " missing at the end of printer " + std::to_string(q));
+                        continue;
+                    }
+                    auto got = read_pbm(stems[i] + ".pbm", why);
+                    if (!got)
+                    {
+                        problem(why);
+                        continue;
+                    }
+                    got->trim();
+                    const auto at = by_picture.find(got->key());
+                    if (at == by_picture.end() || at->second.job != j.number ||
+                        at->second.page != p)
+                        problem(where + " expected at " + stems[i] + ", found " +
+                                (at == by_picture.end() ? std::string("an unknown page")
+                                                        : job_name(at->second.job) + " page " +
+                                                              std::to_string(at->second.page)));
+                    else if (!page_ended(stems[i]))
+                        problem(where + " (" + stems[i] + ") has no page end");
+                    else
+                        ++pages_checked;
+                }
+        }
+    }
+    for (const auto& [n, j] : jobs)
+        if (!printed_on.count(n))
+            problem(job_name(n) + " never printed");
+    std::printf("jobs=%zu printed=%zu pages_checked=%u problems=%u\n", jobs.size(),
+                printed_on.size(), pages_checked, problems);
+    return problems ? 1 : 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string cmd = argc > 1 ? argv[1] : "";
+    if (cmd == "make" && argc == 5)
+        return make(argv[2], unsigned(std::strtoul(argv[3], nullptr, 10)),
+                    unsigned(std::strtoul(argv[4], nullptr, 10)));
+    if (cmd == "check" && argc >= 5)
+        return check(argv[2], argv[3], std::vector<std::string>(argv + 4, argv + argc));
+    std::fprintf(stderr,
+                 "usage: %s make DIR COUNT PS_EVERY\n"
+                 "       %s check DIR ASSIGNMENT PRINTER_DIR...\n",
+                 argv[0], argv[0]);
+    return 2;
+}

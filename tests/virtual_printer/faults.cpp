@@ -20,6 +20,7 @@ constexpr KindName kKindNames[] = {
     {FaultKind::WrongType, "wrong-type"},
     {FaultKind::WrongSize, "wrong-size"},
     {FaultKind::WrongFirstByte, "wrong-first"},
+    {FaultKind::WrongSecondByte, "wrong-second"},
     {FaultKind::ShortData, "short"},
     {FaultKind::CancelStatus, "cancel"},
     {FaultKind::StrayBytes, "stray"},

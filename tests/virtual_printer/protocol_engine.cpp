@@ -360,6 +360,10 @@ void ProtocolEngine::Impl::emit(Exchange exchange, std::vector<std::uint8_t> byt
             if (!bytes.empty())
                 bytes[0] = 0x00;
             break;
+        case FaultKind::WrongSecondByte:
+            if (bytes.size() > 1)
+                bytes[1] = 0x00;
+            break;
         case FaultKind::ShortData:
             bytes.resize(bytes.size() - std::min<std::size_t>(bytes.size(), f.count ? f.count : 1));
             break;

@@ -229,6 +229,9 @@ TEST(ProtocolEngine, FaultsChangeTheSelectedAnswer)
     EXPECT_EQ(join(with({FaultKind::WrongType, Exchange::Inquiry}))[2], 3);
     EXPECT_EQ(join(with({FaultKind::WrongSize}))[3], 13);
     EXPECT_EQ(join(with({FaultKind::WrongFirstByte}))[0], 0x00);
+    const Bytes second = join(with({FaultKind::WrongSecondByte}));
+    EXPECT_EQ(second[1], 0x00);
+    EXPECT_EQ(Bytes(second.begin() + 2, second.end()), Bytes(normal.begin() + 2, normal.end()));
     EXPECT_EQ(join(with({FaultKind::ShortData, Exchange::Inquiry, 1, 0, 5})).size(), 13u);
     const Bytes stray = join(with({FaultKind::StrayBytes}));
     EXPECT_EQ(Bytes(stray.begin(), stray.begin() + 3), (Bytes{0x11, 0x22, 0x33}));

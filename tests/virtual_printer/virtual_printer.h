@@ -158,18 +158,19 @@ enum class Exchange
 
 enum class FaultKind
 {
-    Silent,         // no answer at all
-    Late,           // answer after delay_ms
-    WrongType,      // header byte 2 + 1
-    WrongSize,      // header byte 3 - 1 (data unchanged)
-    WrongFirstByte, // header byte 0 = 0x00
-    ShortData,      // the last `count` bytes (default 1) of the answer are withheld
-    CancelStatus,   // status byte 0x01 (upload start / end; configuration upload: size byte 1)
-    StrayBytes,     // `stray` (default 11 22 33, or `count` bytes 0xEE) sent before the answer
-    Split,          // answer sent in pieces of `count` bytes (default 1), one packet each
-    Merge,          // answer held back and sent in one packet together with the next answer
-    Disconnect,     // port goes away (pty closed; USB: ENODEV) instead of answering / after
-                    // receiving the frame
+    Silent,          // no answer at all
+    Late,            // answer after delay_ms
+    WrongType,       // header byte 2 + 1
+    WrongSize,       // header byte 3 - 1 (data unchanged)
+    WrongFirstByte,  // header byte 0 = 0x00
+    WrongSecondByte, // header byte 1 = 0x00
+    ShortData,       // the last `count` bytes (default 1) of the answer are withheld
+    CancelStatus,    // status byte 0x01 (upload start / end; configuration upload: size byte 1)
+    StrayBytes,      // `stray` (default 11 22 33, or `count` bytes 0xEE) sent before the answer
+    Split,           // answer sent in pieces of `count` bytes (default 1), one packet each
+    Merge,           // answer held back and sent in one packet together with the next answer
+    Disconnect,      // port goes away (pty closed; USB: ENODEV) instead of answering / after
+                     // receiving the frame
 };
 
 struct Fault
@@ -190,9 +191,10 @@ struct Fault
 };
 
 // Text form "KIND[:EXCHANGE[:NTH[:PARAM]]]", PARAM being delay_ms (late) or count.
-// KIND: silent late wrong-type wrong-size wrong-first short cancel stray split merge disconnect
-// EXCHANGE: any inquiry config-download config-upload upload-start upload-block upload-end reset
-// Examples: "silent:inquiry", "late:config-download:1:700", "disconnect:upload-block:3".
+// KIND: silent late wrong-type wrong-size wrong-first wrong-second short cancel stray split merge
+// disconnect EXCHANGE: any inquiry config-download config-upload upload-start upload-block
+// upload-end reset Examples: "silent:inquiry", "late:config-download:1:700",
+// "disconnect:upload-block:3".
 bool parse_fault(std::string_view text, Fault& fault, std::string* error = nullptr);
 const char* fault_kind_name(FaultKind kind);
 const char* exchange_name(Exchange exchange);

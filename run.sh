@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The two commands of the kit:
 #   ./run.sh demo [FILE]   install what is missing, build, print a sample job end to end
-#   ./run.sh test          install what is missing, build, run every test
-#                          (--sanitize: then all again under ASan + UBSan;
-#                           --sanitize-only: only the ASan + UBSan run)
+#   ./run.sh test          install what is missing, build, run every test; then
+#                          all again under ASan + UBSan and a short fuzz run
+#                          (--fast: the first run only; --sanitize-only: the
+#                           ASan + UBSan and fuzz runs only)
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$(pwd)
@@ -71,32 +72,83 @@ run_tests() {
     ctest --test-dir "$dir" --output-on-failure -j "$((JOBS * 3))" --timeout 600
 }
 
+# The second build: every program and library with AddressSanitizer (and
+# its leak checker) and UndefinedBehaviorSanitizer; -O1 -g1 keeps it quick.
+ASAN_DIR=${QEL_ASAN_BUILD_DIR:-$ROOT/build-asan}
+# The third: the fuzz targets as libFuzzer programs (clang).
+FUZZ_DIR=${QEL_FUZZ_BUILD:-$ROOT/build-fuzz-clang}
+
+build_asan() {
+    build "$ASAN_DIR" -DQEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
+        "-DCMAKE_C_FLAGS_DEBUG=-O1 -g1" "-DCMAKE_CXX_FLAGS_DEBUG=-O1 -g1"
+}
+
+build_fuzz() {
+    CC=clang CXX=clang++ cmake -S "$ROOT" -B "$FUZZ_DIR" -DQEL_FUZZ=ON \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    cmake --build "$FUZZ_DIR" -j "$JOBS" --target qel_fuzz_all
+}
+
+run_asan_tests() {
+    ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1:abort_on_error=0 \
+        UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        run_tests "$ASAN_DIR"
+    log "all tests passed under AddressSanitizer and UndefinedBehaviorSanitizer"
+}
+
+# A short libFuzzer run of every target (10 s each); the long runs are
+# bench/fuzz/run.
+run_fuzz_smoke() {
+    ASAN_OPTIONS=detect_leaks=1:verify_asan_link_order=0 \
+        UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        ctest --test-dir "$FUZZ_DIR" --output-on-failure -j "$JOBS" -R '^fuzz\.smoke\.'
+    log "fuzz smoke run found nothing"
+}
+
 cmd_test() {
-    local sanitize=${QEL_TEST_SANITIZE:-0}
+    local mode=${QEL_TEST_MODE:-all}
     case "${1:-}" in
-        --sanitize) sanitize=1 ;;
-        --sanitize-only) sanitize=2 ;;
-        "") ;;
-        *) echo "usage: $0 test [--sanitize | --sanitize-only]" >&2; exit 2 ;;
+        --fast) mode=fast ;;
+        --sanitize-only) mode=sanitize ;;
+        --sanitize | "") ;;
+        *) echo "usage: $0 test [--fast | --sanitize-only]" >&2; exit 2 ;;
     esac
     install_missing
-    if [ "$sanitize" -ne 2 ]; then
+    case "$mode" in
+    fast)
         build "$BUILD_DIR"
         run_tests "$BUILD_DIR"
+        log "all tests passed in $BUILD_DIR (no sanitizer or fuzz run: --fast)"
+        ;;
+    sanitize)
+        build_asan
+        run_asan_tests
+        build_fuzz
+        run_fuzz_smoke
+        ;;
+    *)
+        build "$BUILD_DIR"
+        # The tests mostly wait on the printer protocol's pauses, so the two
+        # other builds run meanwhile, at the lowest priority so that they take
+        # no time from the tests' time-outs.
+        local side_log=$ROOT/build-side.log side_pid side_status=0
+        ( nice -n 19 bash -c "$(declare -f log build build_asan build_fuzz); \
+            ROOT='$ROOT' JOBS='$JOBS' ASAN_DIR='$ASAN_DIR' FUZZ_DIR='$FUZZ_DIR'; \
+            build_asan && build_fuzz" ) > "$side_log" 2>&1 &
+        side_pid=$!
+        run_tests "$BUILD_DIR" || { kill -- "$side_pid" 2>/dev/null; wait "$side_pid"; exit 1; }
         log "all tests passed in $BUILD_DIR"
-    fi
-    if [ "$sanitize" -ne 0 ]; then
-        # The same suite once more, with AddressSanitizer (and its leak
-        # checker) and UndefinedBehaviorSanitizer in every program and
-        # library. -O1 -g1 keeps this second build quick.
-        local asan_dir=${QEL_ASAN_BUILD_DIR:-$ROOT/build-asan}
-        build "$asan_dir" -DQEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
-            "-DCMAKE_C_FLAGS_DEBUG=-O1 -g1" "-DCMAKE_CXX_FLAGS_DEBUG=-O1 -g1"
-        ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1:abort_on_error=0 \
-            UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-            run_tests "$asan_dir"
-        log "all tests passed under AddressSanitizer and UndefinedBehaviorSanitizer"
-    fi
+        log "waiting for the sanitizer and fuzz builds (log: $side_log) ..."
+        wait "$side_pid" || side_status=$?
+        if [ "$side_status" -ne 0 ]; then
+            tail -40 "$side_log" >&2
+            log "the sanitizer or fuzz build failed (status $side_status), see $side_log"
+            exit 1
+        fi
+        run_asan_tests
+        run_fuzz_smoke
+        ;;
+    esac
 }
 
 cmd_demo() {

@@ -132,11 +132,17 @@ cmd_test() {
         # other builds run meanwhile, at the lowest priority so that they take
         # no time from the tests' time-outs.
         local side_log=$ROOT/build-side.log side_pid side_status=0
-        ( nice -n 19 bash -c "$(declare -f log build build_asan build_fuzz); \
-            ROOT='$ROOT' JOBS='$JOBS' ASAN_DIR='$ASAN_DIR' FUZZ_DIR='$FUZZ_DIR'; \
-            build_asan && build_fuzz" ) > "$side_log" 2>&1 &
+        # (In a process group of their own, so that a failed first suite can
+        # stop them.)
+        set -m
+        ( renice -n 19 -p "$BASHPID" > /dev/null; build_asan && build_fuzz ) > "$side_log" 2>&1 &
         side_pid=$!
-        run_tests "$BUILD_DIR" || { kill -- "$side_pid" 2>/dev/null; wait "$side_pid"; exit 1; }
+        set +m
+        if ! run_tests "$BUILD_DIR"; then
+            kill -- "-$side_pid" 2>/dev/null
+            wait "$side_pid" 2>/dev/null
+            exit 1
+        fi
         log "all tests passed in $BUILD_DIR"
         log "waiting for the sanitizer and fuzz builds (log: $side_log) ..."
         wait "$side_pid" || side_status=$?

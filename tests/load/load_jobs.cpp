@@ -402,30 +402,39 @@ int check(const std::string& dir, const std::string& assignment,
     for (unsigned q = 0; q < printers.size(); ++q)
     {
         const std::vector<std::string> stems = page_stems(printers[q]);
-        std::size_t i = 0;
-        while (i < stems.size())
+        // What each page received is, read once: a page of a job, or why not.
+        std::vector<std::optional<PageId>> ids(stems.size());
+        std::vector<std::string> unknown(stems.size());
+        for (std::size_t k = 0; k < stems.size(); ++k)
         {
-            auto img = read_pbm(stems[i] + ".pbm", why);
+            auto img = read_pbm(stems[k] + ".pbm", why);
             if (!img)
             {
-                problem(why);
-                ++i;
+                unknown[k] = why;
                 continue;
             }
             img->trim();
             const auto hit = by_picture.find(img->key());
             if (hit == by_picture.end())
+                unknown[k] = stems[k] + ": matches no page of any job";
+            else
+                ids[k] = hit->second;
+        }
+        std::size_t i = 0;
+        while (i < stems.size())
+        {
+            if (!ids[i])
             {
-                problem(stems[i] + ": matches no page of any job");
+                problem(unknown[i]);
                 ++i;
                 continue;
             }
-            const Job& j = jobs[hit->second.job];
+            const PageId first = *ids[i];
+            const Job& j = jobs[first.job];
             const std::string name = job_name(j.number);
-            if (hit->second.page != 1)
+            if (first.page != 1)
             {
-                problem(stems[i] + ": " + name + " starts with page " +
-                        std::to_string(hit->second.page));
+                problem(stems[i] + ": " + name + " starts with page " + std::to_string(first.page));
                 ++i;
                 continue;
             }
@@ -446,20 +455,11 @@ int check(const std::string& dir, const std::string& assignment,
                         problem(where + " missing at the end of printer " + std::to_string(q));
                         continue;
                     }
-                    auto got = read_pbm(stems[i] + ".pbm", why);
-                    if (!got)
-                    {
-                        problem(why);
-                        continue;
-                    }
-                    got->trim();
-                    const auto at = by_picture.find(got->key());
-                    if (at == by_picture.end() || at->second.job != j.number ||
-                        at->second.page != p)
+                    const std::optional<PageId>& at = ids[i];
+                    if (!at || at->job != j.number || at->page != p)
                         problem(where + " expected at " + stems[i] + ", found " +
-                                (at == by_picture.end() ? std::string("an unknown page")
-                                                        : job_name(at->second.job) + " page " +
-                                                              std::to_string(at->second.page)));
+                                (!at ? unknown[i]
+                                     : job_name(at->job) + " page " + std::to_string(at->page)));
                     else if (!page_ended(stems[i]))
                         problem(where + " (" + stems[i] + ") has no page end");
                     else

@@ -13,7 +13,9 @@
 #include <unistd.h>
 #include <sys/ioctl.h>
 #include <linux/usbdevice_fs.h>
+#include <chrono>
 #include <mutex>
+#include <thread>
 
 namespace api_test
 {
@@ -466,7 +468,18 @@ int count_entries(const char* path)
 
 int thread_count()
 {
-    return count_entries("/proc/self/task");
+    // Threads of an earlier mock or libusb context may still be ending: count
+    // once the number has stayed the same for 50 ms (at most about 2 s).
+    int last = count_entries("/proc/self/task");
+    for (int tries = 0; tries < 40; ++tries)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const int now = count_entries("/proc/self/task");
+        if (now == last)
+            break;
+        last = now;
+    }
+    return last;
 }
 
 } // namespace api_test

@@ -63,7 +63,8 @@ class UsbDeviceMock
     std::unique_ptr<Impl> impl_;
 };
 
-// Threads of this process (libusb's context owns one while it lives).
+// Threads of this process once their number has settled (libusb's context
+// owns one while it lives).
 int thread_count();
 
 } // namespace api_test

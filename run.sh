@@ -140,7 +140,7 @@ cmd_test() {
         set +m
         if ! run_tests "$BUILD_DIR"; then
             kill -- "-$side_pid" 2>/dev/null
-            wait "$side_pid" 2>/dev/null
+            wait "$side_pid" 2>/dev/null || true
             exit 1
         fi
         log "all tests passed in $BUILD_DIR"

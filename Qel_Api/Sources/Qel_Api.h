@@ -79,7 +79,8 @@ extern "C"
     /*
      * qel_api_printer_write - write size bytes, retrying until all are written or
      * timeout_ms has passed (at least one try; 10 ms pause after a try that
-     * moved nothing; a USB try lasts up to 100 ms).
+     * moved nothing; a USB try lasts up to 100 ms, a character-device try waits
+     * in poll() for at most the time left, whatever the line settings).
      *
      * Returns the number of bytes that reached the device: size on success,
      * less on a time-out, 0 for null data, size <= 0 or no open port.
@@ -103,7 +104,8 @@ extern "C"
 
     /*
      * qel_api_printer_clear - discard what waits to be read: a character device
-     * is read off until it is silent, a USB port's receive ring is emptied.
+     * is read off until it is silent (a line in VMIN 0 mode waiting its VTIME for
+     * more, at most about a second in all), a USB port's receive ring is emptied.
      *
      * Returns 1 when cleared, 0 when there is no open port.
      */

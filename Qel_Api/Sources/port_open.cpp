@@ -11,13 +11,15 @@
 namespace
 {
 /*
- * lo_open_char_device - open a printer-class node or a serial line, blocking,
- * not as controlling terminal. A serial line is set to 115200 8N1 at once.
- * Returns the file descriptor, or -1.
+ * lo_open_char_device - open a printer-class node or a serial line, not as
+ * controlling terminal. The descriptor is non-blocking: the transfers wait in
+ * poll() for at most their own time-out, so a line whose reads would block
+ * (VMIN above 0) or a printer-class node of a silent printer cannot hold them.
+ * A serial line is set to 115200 8N1 at once. Returns the file descriptor, or -1.
  */
 intptr_t lo_open_char_device(const char* port)
 {
-    const int fd = open(port, O_RDWR | O_EXCL | O_NOCTTY);
+    const int fd = open(port, O_RDWR | O_EXCL | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
     {
         return -1;

@@ -3,18 +3,23 @@
 // Every transfer runs the same loop: take a time stamp, try, pause up to
 // 10 ms after a try that moved nothing, stop when everything is moved or the
 // stamp's age has reached the time-out. A call always makes at least one try.
-// A USB read always fetches whole packets into the receive ring, so bytes
-// beyond the request are kept for the next read.
+// A character-device try waits in poll() for the time left and then moves
+// what the non-blocking descriptor allows, so no line setting or silent
+// printer can hold a call past its time-out. A USB read always fetches whole packets into the
+// receive ring, so bytes beyond the request are kept for the next read.
 #include "api_internal.h"
 #include "Qel_Api.h"
 #include "Qel_Tb.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <libusb.h>
+#include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace
@@ -38,6 +43,37 @@ bool lo_time_is_up(struct timespec* start, unsigned long timeout_ms)
 }
 
 /*
+ * lo_time_left_ms - what is left of timeout_ms after the stamp's age, for
+ * poll() (0 once the time is up).
+ */
+int lo_time_left_ms(struct timespec* start, unsigned long timeout_ms)
+{
+    const unsigned long age = qel_tb_calc_age_in_ms(start);
+    if (age >= timeout_ms)
+    {
+        return 0;
+    }
+    return static_cast<int>(std::min<unsigned long>(timeout_ms - age, INT_MAX));
+}
+
+/*
+ * lo_char_device_try - one try on a non-blocking descriptor: wait up to
+ * wait_ms until the device can take or give bytes, then move what it can.
+ * Neither step blocks longer than wait_ms, whatever VMIN, VTIME or the device
+ * driver would make a blocking call do.
+ *
+ * Returns the bytes moved (> 0), or 0 / -1 when none were moved.
+ */
+ssize_t lo_char_device_try(int fd, unsigned char* data, size_t size, int wait_ms,
+                           Direction direction)
+{
+    struct pollfd ready = {fd, static_cast<short>(direction == Direction::Write ? POLLOUT : POLLIN),
+                           0};
+    (void)poll(&ready, 1, wait_ms); // the transfer below tells what moved
+    return direction == Direction::Write ? write(fd, data, size) : read(fd, data, size);
+}
+
+/*
  * lo_char_device_transfer - write or read size bytes on a file descriptor.
  * Returns the number of bytes moved.
  */
@@ -49,9 +85,8 @@ int lo_char_device_transfer(int fd, unsigned char* data, int size, unsigned long
     int done = 0;
     for (;;)
     {
-        const size_t rest = static_cast<size_t>(size - done);
-        const ssize_t moved = direction == Direction::Write ? write(fd, data + done, rest)
-                                                            : read(fd, data + done, rest);
+        const ssize_t moved = lo_char_device_try(fd, data + done, static_cast<size_t>(size - done),
+                                                 lo_time_left_ms(&start, timeout_ms), direction);
         if (moved > 0)
         {
             done += static_cast<int>(moved);
@@ -219,16 +254,32 @@ int lo_usb_read(libusb_device_handle* handle, unsigned char* data, int size,
 }
 
 /*
+ * lo_quiet_wait_ms - how long a read that finds nothing waits for more on
+ * this line: VTIME tenths of a second on a terminal line in non-canonical
+ * VMIN 0 mode (a serial line set up here: 100 ms), otherwise nothing.
+ */
+int lo_quiet_wait_ms(int fd)
+{
+    struct termios line;
+    if (tcgetattr(fd, &line) != 0 || (line.c_lflag & ICANON) != 0 || line.c_cc[VMIN] != 0)
+    {
+        return 0;
+    }
+    return line.c_cc[VTIME] * 100;
+}
+
+/*
  * lo_clear_char_device - read off and drop what the device holds until a read
- * finds nothing (a serial line set up here returns after 0.1 s). A device
- * that keeps sending is left after about a second.
+ * finds nothing within the line's quiet wait. A device that keeps sending is
+ * left after about a second.
  */
 void lo_clear_char_device(int fd)
 {
     unsigned char chunk[kClearChunk];
+    const int quiet_ms = lo_quiet_wait_ms(fd);
     struct timespec start;
     qel_tb_set_time_stamp(&start);
-    while (read(fd, chunk, sizeof chunk) > 0)
+    while (lo_char_device_try(fd, chunk, sizeof chunk, quiet_ms, Direction::Read) > 0)
     {
         if (lo_time_is_up(&start, kClearLimitMs))
         {

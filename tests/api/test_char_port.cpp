@@ -5,6 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <condition_variable>
+#include <csignal>
+#include <mutex>
+#include <pthread.h>
+#include <thread>
 #include <chrono>
 #include <fcntl.h>
 #include <termios.h>
@@ -155,9 +160,11 @@ TEST_F(CharPort, SilentSerialReadReturnsAfterATenthOfASecond)
     PtyPeer peer(dir_ + "/dev/Ttys0", false);
     ASSERT_TRUE(peer.ok());
     ASSERT_GE(open_name(peer.port_name()), 0);
+    // The port's own descriptor never blocks; a blocking one on the same line
+    // shows the line's time-out.
     unsigned char byte = 0;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(read(static_cast<int>(handle_), &byte, 1), 0);
+    EXPECT_EQ(read(peer.slave_fd(), &byte, 1), 0);
     EXPECT_GE(elapsed_ms(start), 50);
     EXPECT_LT(elapsed_ms(start), 2000);
 }
@@ -185,6 +192,92 @@ TEST_F(CharPort, PrinterClassNodeIsOpenedWithoutLineSettings)
     usleep(50 * 1000);
     EXPECT_EQ(qel_api_printer_clear(handle_), 1);
     EXPECT_EQ(qel_api_printer_read(handle_, header, 1, 0), 0);
+}
+
+// Interrupts the thread that made it every few seconds until it goes, so that
+// a call that blocks in read() or write() ends (EINTR) and shows as a long
+// call instead of a hung test.
+class Interrupter
+{
+  public:
+    Interrupter() : target_(pthread_self())
+    {
+        struct sigaction wake = {};
+        wake.sa_handler = [](int) {};
+        sigaction(SIGUSR1, &wake, &previous_); // no SA_RESTART: the blocked call returns
+        thread_ = std::thread(
+            [this]
+            {
+                std::unique_lock<std::mutex> hold(lock_);
+                while (!done_.wait_for(hold, std::chrono::seconds(3), [this] { return stop_; }))
+                {
+                    pthread_kill(target_, SIGUSR1);
+                }
+            });
+    }
+    ~Interrupter()
+    {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            stop_ = true;
+        }
+        done_.notify_one();
+        thread_.join();
+        sigaction(SIGUSR1, &previous_, nullptr);
+    }
+    Interrupter(const Interrupter&) = delete;
+    Interrupter& operator=(const Interrupter&) = delete;
+
+  private:
+    pthread_t target_;
+    struct sigaction previous_ = {};
+    std::mutex lock_;
+    std::condition_variable done_;
+    bool stop_ = false;
+    std::thread thread_;
+};
+
+// A line whose reads block until a byte comes (VMIN 1, as a printer-class node
+// of a silent printer behaves) and a printer that takes nothing hold no call
+// past its time-out; the time-outs are those of the tools' exchanges.
+TEST_F(CharPort, BlockingLineKeepsEveryCallWithinItsTimeout)
+{
+    PtyPeer peer(dir_ + "/dev/usb/lp0", true);
+    ASSERT_TRUE(peer.ok());
+    struct termios line;
+    ASSERT_EQ(tcgetattr(peer.slave_fd(), &line), 0);
+    line.c_cc[VMIN] = 1;
+    line.c_cc[VTIME] = 0;
+    ASSERT_EQ(tcsetattr(peer.slave_fd(), TCSANOW, &line), 0);
+    ASSERT_GE(open_name(peer.port_name()), 0);
+    Interrupter interrupter;
+
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(qel_api_printer_clear(handle_), 1);
+    EXPECT_LT(elapsed_ms(start), 700) << "clear waited for a silent printer";
+
+    unsigned char header[4] = {};
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(qel_api_printer_read(handle_, header, 4, 1000), 0);
+    EXPECT_GE(elapsed_ms(start), 1000);
+    EXPECT_LT(elapsed_ms(start), 1700);
+
+    peer.send({0x1B, 0xFF});
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(qel_api_printer_read(handle_, header, 4, 1000), 2) << "the bytes that came";
+    EXPECT_GE(elapsed_ms(start), 1000);
+    EXPECT_LT(elapsed_ms(start), 1700);
+    EXPECT_EQ(header[1], 0xFF);
+
+    // Nobody reads the other end: the line's buffers fill up.
+    std::vector<unsigned char> job(1 << 20, 0x55);
+    start = std::chrono::steady_clock::now();
+    const int written =
+        qel_api_printer_write(handle_, job.data(), static_cast<int>(job.size()), 500);
+    EXPECT_GT(written, 0);
+    EXPECT_LT(written, static_cast<int>(job.size()));
+    EXPECT_GE(elapsed_ms(start), 500);
+    EXPECT_LT(elapsed_ms(start), 1200);
 }
 
 TEST_F(CharPort, MissingNodeGivesMinusOne)

@@ -1,9 +1,13 @@
 // usb_port.cpp - open and close a printer addressed as /dev/bus/usb/BBB/DDD through libusb.
 //
 // The printer is found by bus number and address in the device list of
-// libusb's default context. Its first interface gives the bulk endpoints; the
-// kernel driver (usblp) is detached and the interface claimed. A failed open
-// gives back everything it acquired, since the caller gets no handle to close.
+// libusb's default context. Its device descriptor must name a printer of the
+// family before the device is opened at all, so that a device of another
+// kind is never reconfigured or taken from its driver. The first interface
+// gives the bulk endpoints; the kernel driver (usblp) is detached and the
+// interface claimed. A failed open gives back everything it acquired, since
+// the caller gets no handle to close, and hands a detached interface back to
+// its kernel driver.
 #include "api_internal.h"
 #include "Qel_Api.h"
 #include "Qel_Tb.h"
@@ -33,6 +37,7 @@ struct UsbAcquired
     libusb_device_handle* handle = nullptr;
     libusb_config_descriptor* config = nullptr;
     bool claimed = false;
+    bool detached = false; // the kernel driver of interface_number was detached
     int interface_number = 0;
 
     UsbAcquired() = default;
@@ -47,6 +52,10 @@ struct UsbAcquired
         if (claimed)
         {
             libusb_release_interface(handle, interface_number);
+        }
+        if (detached)
+        {
+            libusb_attach_kernel_driver(handle, interface_number);
         }
         if (handle != nullptr)
         {
@@ -137,9 +146,10 @@ int lo_take_endpoints(const libusb_config_descriptor* config)
 
 /*
  * lo_claim - claim the interface within 1000 ms; after each refusal detach
- * the kernel driver once more and pause 100 ms. Returns true when claimed.
+ * the kernel driver once more and pause 100 ms. A detach that succeeds sets
+ * *detached. Returns true when claimed.
  */
-bool lo_claim(libusb_device_handle* handle, int interface_number)
+bool lo_claim(libusb_device_handle* handle, int interface_number, bool* detached)
 {
     struct timespec start;
     qel_tb_set_time_stamp(&start);
@@ -149,8 +159,12 @@ bool lo_claim(libusb_device_handle* handle, int interface_number)
         {
             return true;
         }
-        const int detached = libusb_detach_kernel_driver(handle, interface_number);
-        api_debug(" DETACH error = %d \n", detached);
+        const int detach = libusb_detach_kernel_driver(handle, interface_number);
+        api_debug(" DETACH error = %d \n", detach);
+        if (detach == 0)
+        {
+            *detached = true;
+        }
         usleep(static_cast<useconds_t>(std::min(kClaimPauseMs, kClaimTimeoutMs) * 1000));
         if (qel_tb_calc_age_in_ms(&start) >= kClaimTimeoutMs)
         {
@@ -195,6 +209,14 @@ intptr_t api_usb_open(const char* port)
     {
         return -2;
     }
+    // Nothing is done to a device of another kind: libusb reads the device
+    // descriptor from its cache, without opening the device.
+    libusb_device_descriptor descriptor;
+    if (libusb_get_device_descriptor(device, &descriptor) != 0 ||
+        !api_is_supported_model(descriptor.idVendor, descriptor.idProduct))
+    {
+        return -2;
+    }
     if (libusb_open(device, &acquired.handle) != 0)
     {
         acquired.handle = nullptr;
@@ -226,24 +248,20 @@ intptr_t api_usb_open(const char* port)
     }
 
     const int interface_number = QEL_API_INTERFACE;
-    if (libusb_kernel_driver_active(acquired.handle, interface_number) == 1 &&
-        libusb_detach_kernel_driver(acquired.handle, interface_number) != 0)
+    acquired.interface_number = interface_number;
+    if (libusb_kernel_driver_active(acquired.handle, interface_number) == 1)
     {
-        return -3;
+        if (libusb_detach_kernel_driver(acquired.handle, interface_number) != 0)
+        {
+            return -3;
+        }
+        acquired.detached = true;
     }
-    if (!lo_claim(acquired.handle, interface_number))
+    if (!lo_claim(acquired.handle, interface_number, &acquired.detached))
     {
         return -4;
     }
     acquired.claimed = true;
-    acquired.interface_number = interface_number;
-
-    libusb_device_descriptor descriptor;
-    if (libusb_get_device_descriptor(device, &descriptor) != 0 ||
-        !api_is_supported_model(descriptor.idVendor, descriptor.idProduct))
-    {
-        return -2;
-    }
 
     auto* ring = static_cast<unsigned char*>(std::calloc(kRxRingSize, 1));
     if (ring == nullptr)
@@ -261,6 +279,7 @@ intptr_t api_usb_open(const char* port)
     lo_claimed_interface = interface_number;
     acquired.handle = nullptr;
     acquired.claimed = false;
+    acquired.detached = false;
     acquired.context = false;
     return reinterpret_cast<intptr_t>(lo_open_handle);
 }

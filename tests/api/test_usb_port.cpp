@@ -313,8 +313,9 @@ TEST_F(UsbPort, KindFollowsTheMarkerAndSurvivesClose)
 }
 
 // Failed opens: the code, and nothing left behind: no claimed interface, no
-// libusb context (its event thread). The sanitizer build's leak check also
-// catches a device handle or device list that was not given back.
+// libusb context (its event thread), and the interface bound to its kernel
+// driver as before. The sanitizer build's leak check also catches a device
+// handle or device list that was not given back.
 class UsbOpenFailure : public ::testing::Test
 {
   protected:
@@ -330,6 +331,7 @@ class UsbOpenFailure : public ::testing::Test
         EXPECT_EQ(mock.claims(), mock.releases()) << "interface left claimed";
         EXPECT_EQ(api_test::thread_count(), threads) << "libusb context left running";
         EXPECT_EQ(m_pub_rx_buffer, nullptr);
+        EXPECT_EQ(mock.driver_bound(), setup.kernel_driver) << "kernel driver not given back";
     }
 };
 

@@ -265,6 +265,14 @@ struct UsbDeviceMock::Impl
                     umockdev_ioctl_client_complete(client, 0, 0);
                 }
             }
+            else if (code == static_cast<int>(USBDEVFS_CONNECT))
+            {
+                // The kernel binds a driver only to a free interface and
+                // answers 1 when it did; libusb takes 0 as "no driver".
+                const bool free = !bound && claims == releases;
+                bound = bound || free;
+                umockdev_ioctl_client_complete(client, free ? 1 : 0, 0);
+            }
             else
             {
                 umockdev_ioctl_client_complete(client, -1, ENOTTY);

@@ -56,7 +56,7 @@ class UsbDeviceMock
     unsigned in_submits() const; // IN transfers the host started
     unsigned claims() const;     // successful claims
     unsigned releases() const;   // interface releases
-    bool driver_bound() const;
+    bool driver_bound() const;   // usblp holds the interface (detach unbinds, connect binds)
 
   private:
     struct Impl;

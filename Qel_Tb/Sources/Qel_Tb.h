@@ -88,13 +88,17 @@ extern "C"
         EV_QEL_TB_DRIVER_IO_PIPE_ACCESS_WRITE = 1, /* O_WRONLY | O_NONBLOCK */
     } ET_QEL_TB_DRIVER_IO_PIPE_ACCESS;
 
-    /* mkfifo and chmod 0777; 0 when at least one of them worked, else -1. */
+    /* Makes the FIFO, or takes the caller's own FIFO found at the path, with
+     * mode 0600 (owner only, whatever the umask).  -1, changing nothing,
+     * when the path holds anything else: a link (never followed), a file, a
+     * FIFO of another user; or when the FIFO cannot be made. */
     QEL_TB_EXPORT int qel_tb_initialize_named_pipe(const char* named_pipe_path);
 
     /* remove() of the FIFO file: 0 or -1. */
     QEL_TB_EXPORT int qel_tb_remove_named_pipe_file(const char* named_pipe_path);
 
-    /* Opens one end non-blocking, retrying for up to 3000 ms; descriptor or -1. */
+    /* Opens one end non-blocking, retrying 10 ms apart for up to 3000 ms;
+     * descriptor or -1. */
     QEL_TB_EXPORT int qel_tb_open_named_pipe(const char* named_pipe_path,
                                              ET_QEL_TB_DRIVER_IO_PIPE_ACCESS pipe_access);
 
@@ -267,7 +271,7 @@ extern "C"
         int32_t advanced_distance;    /* AdvanceDistance */
         int32_t trailing_blanks;      /* Duplex */
         int32_t number_of_copies;     /* NumCopies */
-        int32_t raster_header;        /* low 32 bits of the filter's page header address */
+        int32_t raster_header;        /* 0: no meaning for the monitor */
     } TS_QEL_TB_PAGE_PROCCESS_PAGE_SETTINGS;
 
     QEL_TB_STATIC_ASSERT(sizeof(TS_QEL_TB_DRIVER_IO_PACKAGE_HEADER) == 24,

@@ -13,8 +13,10 @@ namespace
 {
 // How long a non-blocking open keeps trying (a writer waits for its reader).
 constexpr unsigned long lo_open_timeout_ms = 3000;
-// Longest pause between two empty tries of a read or write.
+// Longest pause between two empty tries of an open, a read or a write.
 constexpr unsigned long lo_idle_pause_ms = 10;
+// Mode of the FIFOs made here: read and write for their owner only.
+constexpr mode_t lo_fifo_mode = 0600;
 
 void lo_pause_after_empty_try(unsigned long timeout_ms)
 {
@@ -80,10 +82,30 @@ extern "C" int qel_tb_initialize_named_pipe(const char* named_pipe_path)
 {
     if (named_pipe_path == nullptr)
         return -1;
-    const int made = mkfifo(named_pipe_path, 0777);
-    // The creation mode is reduced by the umask; force read/write for all.
-    const int moded = chmod(named_pipe_path, 0777);
-    return made & moded;
+    // The FIFOs carry page images and the monitor's commands: only the
+    // owner may use them.  A daemon that serves a filter of another user
+    // hands the FIFO to that user itself.
+    if (mkfifo(named_pipe_path, lo_fifo_mode) != 0 && errno != EEXIST)
+        return -1;
+    // Whatever is at the path now (made here, or found there) must be our
+    // own FIFO.  /tmp is shared: a link, a file or a FIFO of another user
+    // put there is left as it is and never followed.
+    struct stat named;
+    if (lstat(named_pipe_path, &named) != 0 || !S_ISFIFO(named.st_mode) ||
+        named.st_uid != geteuid())
+        return -1;
+    // The mode is set through a descriptor of that very FIFO (the umask
+    // may have taken bits of the creation mode; an existing FIFO may have
+    // more).  The read end of a FIFO opens at once.
+    const int fd = open(named_pipe_path, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat opened;
+    const bool f_same = fstat(fd, &opened) == 0 && opened.st_dev == named.st_dev &&
+                        opened.st_ino == named.st_ino && S_ISFIFO(opened.st_mode);
+    const int result = (f_same && fchmod(fd, lo_fifo_mode) == 0) ? 0 : -1;
+    close(fd);
+    return result;
 }
 
 extern "C" int qel_tb_remove_named_pipe_file(const char* named_pipe_path)
@@ -106,12 +128,15 @@ extern "C" int qel_tb_open_named_pipe(const char* named_pipe_path,
     qel_tb_set_time_stamp(&start);
     int fd = -1;
     // The write end of a FIFO opens only while a reader holds it: keep
-    // trying, without pausing, until the reader shows up or time runs out.
-    do
+    // trying, 10 ms apart, until the reader shows up or time runs out.
+    for (;;)
     {
         if (flags != -1 && named_pipe_path != nullptr)
             fd = open(named_pipe_path, flags);
-    } while (fd == -1 && qel_tb_calc_age_in_ms(&start) < lo_open_timeout_ms);
+        if (fd != -1 || qel_tb_calc_age_in_ms(&start) >= lo_open_timeout_ms)
+            break;
+        lo_pause_after_empty_try(lo_open_timeout_ms);
+    }
     return fd;
 }
 

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -40,21 +41,54 @@ mode_t ModeOf(const std::string& p)
 }
 } // namespace
 
-TEST_F(NamedPipe, CreatedForEverybodyDespiteTheUmask)
+TEST_F(NamedPipe, CreatedForItsOwnerOnlyWhateverTheUmask)
 {
-    const mode_t old = umask(077);
+    EXPECT_EQ(ModeOf(path) & 07777, 0600u);
+    const mode_t old = umask(0277);
     const std::string other = dir.file("other.fifo");
     EXPECT_EQ(qel_tb_initialize_named_pipe(other.c_str()), 0);
     umask(old);
     EXPECT_TRUE(S_ISFIFO(ModeOf(other)));
-    EXPECT_EQ(ModeOf(other) & 07777, 0777u);
+    EXPECT_EQ(ModeOf(other) & 07777, 0600u);
 
-    // An existing FIFO counts as success and gets its mode back.
-    ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+    // An existing FIFO of the caller counts as success and is closed to
+    // everybody else again.
+    ASSERT_EQ(chmod(path.c_str(), 0666), 0);
     EXPECT_EQ(qel_tb_initialize_named_pipe(path.c_str()), 0);
-    EXPECT_EQ(ModeOf(path) & 07777, 0777u);
+    EXPECT_EQ(ModeOf(path) & 07777, 0600u);
 
     EXPECT_EQ(qel_tb_initialize_named_pipe(dir.file("missing/x.fifo").c_str()), -1);
+}
+
+TEST_F(NamedPipe, WhatElseIsAtThePathIsLeftAlone)
+{
+    // A link is never followed: neither a file nor a FIFO behind it gets a
+    // new mode, and the link stays.  A file, or a FIFO of another user, is
+    // not taken over either.
+    const std::string file = dir.file("secret"), link_to_file = dir.file("link1.fifo");
+    const std::string link_to_fifo = dir.file("link2.fifo"), foreign = dir.file("foreign.fifo");
+    {
+        std::FILE* f = std::fopen(file.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fclose(f);
+    }
+    ASSERT_EQ(chmod(file.c_str(), 0600), 0);
+    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+    ASSERT_EQ(symlink(file.c_str(), link_to_file.c_str()), 0);
+    ASSERT_EQ(symlink(path.c_str(), link_to_fifo.c_str()), 0);
+    ASSERT_EQ(mkfifo(foreign.c_str(), 0644), 0);
+    ASSERT_EQ(chown(foreign.c_str(), 65534, 65534), 0);
+    for (const std::string& at : {link_to_file, link_to_fifo, file, foreign})
+    {
+        EXPECT_EQ(qel_tb_initialize_named_pipe(at.c_str()), -1) << at;
+    }
+    EXPECT_EQ(ModeOf(file) & 07777, 0600u);
+    EXPECT_TRUE(S_ISREG(ModeOf(file)));
+    EXPECT_EQ(ModeOf(path) & 07777, 0640u);
+    EXPECT_EQ(ModeOf(foreign) & 07777, 0644u);
+    struct stat st;
+    ASSERT_EQ(lstat(link_to_file.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
 }
 
 TEST_F(NamedPipe, RemoveReportsTheResult)

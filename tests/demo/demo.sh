@@ -21,7 +21,7 @@ say() { printf '[demo] %s\n' "$*"; }
 die() { printf '[demo] error: %s\n' "$*" >&2; exit 1; }
 
 FILTER=$BUILD/Qel_Driver/Sources/filter/rastertoqel
-VPRINTER=$BUILD/tests/virtual_printer/qel_vprinter
+VPRINTER=$BUILD/emulator/qel-printer-emulator
 PPD=$BUILD/Qel_Driver/ppd/ppd/qel0016.ppd
 INQUIRY=$BUILD/tools/Qel_InquiryTool/Qel_InquiryTool
 for f in "$FILTER" "$VPRINTER" "$PPD"; do

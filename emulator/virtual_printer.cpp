@@ -28,7 +28,7 @@ void PrinterCore::page_done(const Page& page, void* user)
     auto* self = static_cast<PrinterCore*>(user);
     std::string error;
     if (!write_page_files(page, self->out_dir_, &error))
-        std::fprintf(stderr, "qel_vprinter: %s\n", error.c_str());
+        std::fprintf(stderr, "qel-printer-emulator: %s\n", error.c_str());
 }
 
 void PrinterCore::host_sent(std::span<const std::uint8_t> bytes)

@@ -1,8 +1,8 @@
-// qel_vprinter: command-line front end of the virtual printer.
+// qel-printer-emulator: command-line front end of the virtual printer.
 //
-//   qel_vprinter (--tty PATH | --lp PATH | --usb [--product 0xNNNN]) [--out DIR]
+//   qel-printer-emulator (--tty PATH | --lp PATH | --usb [--product 0xNNNN]) [--out DIR]
 //                [--transcript FILE] [--fault FAULT]... [--config-file FILE] [--raw]
-//   qel_vprinter --decode FILE [--out DIR]
+//   qel-printer-emulator --decode FILE [--out DIR]
 #include "virtual_printer.h"
 
 #include <cerrno>
@@ -20,11 +20,11 @@ namespace
 void usage(std::FILE* out)
 {
     std::fputs(
-        "usage: qel_vprinter (--tty PATH | --lp PATH | --usb [--product 0xNNNN]\n"
+        "usage: qel-printer-emulator (--tty PATH | --lp PATH | --usb [--product 0xNNNN]\n"
         "                    [--bus N] [--address N]) [--out DIR] [--transcript FILE]\n"
         "                    [--fault KIND[:EXCHANGE[:NTH[:PARAM]]]]... [--config-file FILE]\n"
         "                    [--raw]\n"
-        "       qel_vprinter --decode FILE [--out DIR]\n"
+        "       qel-printer-emulator --decode FILE [--out DIR]\n"
         "  faults: silent late wrong-type wrong-size wrong-first short cancel stray split\n"
         "          merge disconnect\n"
         "  exchanges: any inquiry config-download config-upload upload-start upload-block\n"
@@ -45,7 +45,7 @@ int decode_file(const std::string& path, const std::string& out_dir)
     std::ifstream in(path, std::ios::binary);
     if (!in)
     {
-        std::fprintf(stderr, "qel_vprinter: cannot open %s: %s\n", path.c_str(),
+        std::fprintf(stderr, "qel-printer-emulator: cannot open %s: %s\n", path.c_str(),
                      std::strerror(errno));
         return 1;
     }
@@ -59,7 +59,7 @@ int decode_file(const std::string& path, const std::string& out_dir)
             std::string error;
             if (!qel_vp::write_page_files(page, out_dir, &error))
             {
-                std::fprintf(stderr, "qel_vprinter: %s\n", error.c_str());
+                std::fprintf(stderr, "qel-printer-emulator: %s\n", error.c_str());
                 return 1;
             }
         }
@@ -99,7 +99,7 @@ int main(int argc, char** argv)
             if (!parse_number(text, arg == "--product" ? 0xFFFF : 127, n) ||
                 (arg != "--product" && n == 0))
             {
-                std::fprintf(stderr, "qel_vprinter: bad %s value \"%s\"\n", arg.c_str(), text);
+                std::fprintf(stderr, "qel-printer-emulator: bad %s value \"%s\"\n", arg.c_str(), text);
                 return 2;
             }
             if (arg == "--product")
@@ -125,7 +125,7 @@ int main(int argc, char** argv)
             std::string error;
             if (!qel_vp::parse_fault(value(), fault, &error))
             {
-                std::fprintf(stderr, "qel_vprinter: %s\n", error.c_str());
+                std::fprintf(stderr, "qel-printer-emulator: %s\n", error.c_str());
                 return 2;
             }
             options.faults.push_back(fault);
@@ -137,7 +137,7 @@ int main(int argc, char** argv)
         }
         else
         {
-            std::fprintf(stderr, "qel_vprinter: unknown or incomplete argument \"%s\"\n",
+            std::fprintf(stderr, "qel-printer-emulator: unknown or incomplete argument \"%s\"\n",
                          arg.c_str());
             usage(stderr);
             return 2;
@@ -156,7 +156,7 @@ int main(int argc, char** argv)
         std::string error;
         if (!qel_vp::load_printer_data(config_file, options.data, &error))
         {
-            std::fprintf(stderr, "qel_vprinter: %s\n", error.c_str());
+            std::fprintf(stderr, "qel-printer-emulator: %s\n", error.c_str());
             return 2;
         }
     }
@@ -172,7 +172,7 @@ int main(int argc, char** argv)
     std::string error;
     if (!printer.start(&error))
     {
-        std::fprintf(stderr, "qel_vprinter: %s\n", error.c_str());
+        std::fprintf(stderr, "qel-printer-emulator: %s\n", error.c_str());
         return 1;
     }
     if (options.kind == qel_vp::PortKind::Usb)
@@ -186,9 +186,9 @@ int main(int argc, char** argv)
 
     const auto frames = printer.transcript();
     const auto errors = printer.errors();
-    std::fprintf(stderr, "qel_vprinter: %zu bytes, %zu frames, %zu pages, %zu errors\n",
+    std::fprintf(stderr, "qel-printer-emulator: %zu bytes, %zu frames, %zu pages, %zu errors\n",
                  printer.received().size(), frames.size(), printer.pages().size(), errors.size());
     for (const auto& e : errors)
-        std::fprintf(stderr, "qel_vprinter: offset %zu: %s\n", e.offset, e.message.c_str());
+        std::fprintf(stderr, "qel-printer-emulator: offset %zu: %s\n", e.offset, e.message.c_str());
     return 0;
 }

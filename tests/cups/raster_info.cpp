@@ -8,7 +8,7 @@
 //
 // Output per page:
 //   page=N width=W height=H bpl=B bits=1 space=3 res=203 speed=.. density=..
-//   path=.. trim=.. cutoff=.. feed=.. cut=.. copies=.. dark=D
+//   path=.. trim=.. trimtop=.. cutoff=.. feed=.. cut=.. cutjob=.. copies=.. dark=D
 // Exit status 0 when the stream holds at least one page, 1 otherwise.
 #include <cups/raster.h>
 
@@ -76,13 +76,13 @@ int main(int argc, char** argv)
             std::fclose(f);
         }
         std::printf("page=%d width=%u height=%u bpl=%u bits=%u space=%u res=%u speed=%u "
-                    "density=%u path=%u trim=%u cutoff=%u feed=%u cut=%u copies=%u rows=%u "
-                    "dark=%lu\n",
+                    "density=%u path=%u trim=%u trimtop=%u cutoff=%u feed=%u cut=%u cutjob=%u "
+                    "copies=%u rows=%u dark=%lu\n",
                     pages, h.cupsWidth, h.cupsHeight, h.cupsBytesPerLine, h.cupsBitsPerColor,
                     static_cast<unsigned>(h.cupsColorSpace), h.HWResolution[1], h.cupsRowFeed,
                     h.cupsCompression, h.MediaPosition, static_cast<unsigned>(h.Duplex),
-                    h.AdvanceDistance, static_cast<unsigned>(h.AdvanceMedia),
-                    static_cast<unsigned>(h.CutMedia), h.NumCopies, rows, dark);
+                    h.cupsInteger[0], h.AdvanceDistance, static_cast<unsigned>(h.AdvanceMedia),
+                    static_cast<unsigned>(h.CutMedia), h.cupsInteger[1], h.NumCopies, rows, dark);
     }
     cupsRasterClose(ras);
     if (fd != 0)

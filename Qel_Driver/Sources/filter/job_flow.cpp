@@ -148,8 +148,10 @@ int main(int argc, char* argv[])
     else
     {
         result = lo_stand_alone_path(job);
-        // Whatever was printed reaches the printer, also before an error.
-        if (!output_flush() && result != EV_QEL_JOB_WRITE_FAILED)
+        // A page end that waited for the job's end goes out with its cut;
+        // whatever was printed reaches the printer, also before an error.
+        const bool f_end_written = stand_alone_end_job();
+        if ((!f_end_written || !output_flush()) && result != EV_QEL_JOB_WRITE_FAILED)
         {
             result = EV_QEL_JOB_WRITE_FAILED;
         }

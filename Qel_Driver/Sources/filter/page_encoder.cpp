@@ -373,7 +373,31 @@ void output_lines(const unsigned char* cmd_buffer, uint32_t size_buffer, TS_QEL_
     }
 }
 
+uint32_t first_printing_line(const cups_page_header2_t& header, const unsigned char* image_buffer,
+                             uint32_t page_width_bytes, uint32_t nr_printing_lines)
+{
+    if (!header_trims_top(header) || image_buffer == nullptr)
+    {
+        return 0;
+    }
+    uint32_t row = 0;
+    for (; row < nr_printing_lines; ++row)
+    {
+        const unsigned char* line = image_buffer + static_cast<size_t>(row) * page_width_bytes;
+        if (!std::all_of(line, line + page_width_bytes, [](unsigned char b) { return b == 0; }))
+        {
+            break;
+        }
+    }
+    return row;
+}
+
 uint32_t write_page_end(const cups_page_header2_t& header, unsigned char* out)
+{
+    return write_page_end_cut(header, header_value(header.CutMedia) != 0, out);
+}
+
+uint32_t write_page_end_cut(const cups_page_header2_t& header, bool f_cut, unsigned char* out)
 {
     uint32_t size = 0;
     if (header_value(header.AdvanceMedia) == 1)
@@ -384,7 +408,7 @@ uint32_t write_page_end(const cups_page_header2_t& header, unsigned char* out)
     out[size++] = QEL_CMD_PREFIX;
     out[size++] = QEL_CMD_CUT;
     out[size++] = 0x01;
-    out[size++] = (header_value(header.CutMedia) != 0) ? 2 : 0;
+    out[size++] = f_cut ? 2 : 0;
     return size;
 }
 

@@ -58,6 +58,21 @@ constexpr uint64_t command_buffer_size(uint64_t n, uint64_t height)
     return 2 * n + 4 + 5 * ((height + 254) / 255);
 }
 
+// Two options reach the filter through header fields that a page made
+// without the kit's PPD leaves at 0, so such a page prints as it always did:
+//  - cupsInteger[0] = 1: the blank dot lines above the page's content are
+//    dropped too (the top trim);
+//  - cupsInteger[1] = 1 with a non-zero CutMedia: the paper is cut once, at
+//    the end of the job, instead of after every copy.
+inline bool header_trims_top(const cups_page_header2_t& header)
+{
+    return header.cupsInteger[0] == 1;
+}
+inline bool header_cuts_after_job(const cups_page_header2_t& header)
+{
+    return header.cupsInteger[1] == 1 && header_value(header.CutMedia) != 0;
+}
+
 // Density byte d for a cupsCompression value; 0 means "send no density command".
 unsigned char density_for_compression(unsigned compression);
 
@@ -76,6 +91,14 @@ uint32_t prepare_page(const cups_page_header2_t& header, // I - page header
                       const unsigned char* image_buffer, // I - page image
                       uint32_t page_width_bytes,         // I - bytes per dot line
                       uint32_t page_height);             // I - dot lines in the image
+
+// Number of lines to skip at the top of the first nr_printing_lines lines:
+// the leading blank lines when the page asks for the top trim, else 0.  A
+// page without a set dot skips all of them.
+uint32_t first_printing_line(const cups_page_header2_t& header, // I - page header
+                             const unsigned char* image_buffer, // I - page image
+                             uint32_t page_width_bytes,         // I - bytes per dot line
+                             uint32_t nr_printing_lines);       // I - from prepare_page
 
 // Appends the graphics command(s) of one dot line at cmd_buffer + *size_buffer
 // (plain or RLE8, cut into 255-byte pieces) and returns the number of bytes
@@ -121,6 +144,9 @@ inline constexpr size_t QEL_PAGE_END_MAX = 6;
 // Writes the page end of one copy into `out` (QEL_PAGE_END_MAX bytes of room)
 // and returns its length.
 uint32_t write_page_end(const cups_page_header2_t& header, unsigned char* out);
+
+// The same page end with the cut decided by the caller (c = 2 when f_cut).
+uint32_t write_page_end_cut(const cups_page_header2_t& header, bool f_cut, unsigned char* out);
 
 // Page end of one copy: form feed when AdvanceMedia = 1, then the cut command.
 void end_page(const cups_page_header2_t& header, // I - page header

@@ -89,10 +89,19 @@ void lo_encode_blank_lines(TS_QEL_PAGE_STREAMER& s, uint64_t count)
     s.nr_printing_lines += count;
 }
 
-// A line that has passed the bottom cut-off: it prints unless it belongs to
-// a trailing blank stretch, which only a later non-blank line can tell.
+// A line that has passed the bottom cut-off: it prints unless it is blank
+// and comes before the first dot of a page with the top trim, or belongs to a
+// trailing blank stretch, which only a later non-blank line can tell.
 void lo_emit_line(TS_QEL_PAGE_STREAMER& s, const unsigned char* line)
 {
+    if (s.f_trim_top && !s.f_seen_dot)
+    {
+        if (lo_is_blank(s, line))
+        {
+            return;
+        }
+        s.f_seen_dot = true;
+    }
     if (s.f_trim_blanks)
     {
         if (lo_is_blank(s, line))
@@ -108,6 +117,10 @@ void lo_emit_line(TS_QEL_PAGE_STREAMER& s, const unsigned char* line)
 
 void lo_emit_blank_lines(TS_QEL_PAGE_STREAMER& s, uint64_t count)
 {
+    if (s.f_trim_top && !s.f_seen_dot)
+    {
+        return;
+    }
     if (s.f_trim_blanks)
     {
         s.pending_blank_lines += count;
@@ -129,8 +142,12 @@ void streamer_begin(TS_QEL_PAGE_STREAMER& streamer, const cups_page_header2_t& h
     s.f_print_nothing = header.AdvanceDistance >= height;
     s.nr_cut_lines = s.f_print_nothing ? 0 : header.AdvanceDistance;
     s.f_trim_blanks = header_value(header.Duplex) == 1;
+    s.f_trim_top = header_trims_top(header);
+    s.f_seen_dot = false;
     s.lines_added = 0;
-    s.ring.resize(static_cast<size_t>(s.nr_cut_lines) * width);
+    // The ring grows as lines come: a header that announces a long cut-off
+    // costs nothing until its lines are there.
+    s.ring.clear();
     s.ring_used = 0;
     s.ring_next = 0;
     s.pending_blank_lines = 0;
@@ -158,6 +175,8 @@ void streamer_add_line(TS_QEL_PAGE_STREAMER& streamer, const unsigned char* line
     }
     if (s.ring_used < s.nr_cut_lines)
     {
+        // resize grows the capacity geometrically: few allocations per page.
+        s.ring.resize((static_cast<size_t>(s.ring_used) + 1) * width);
         std::memcpy(s.ring.data() + s.ring_used * width, line, width);
         ++s.ring_used;
         return;
@@ -172,21 +191,26 @@ void streamer_add_line(TS_QEL_PAGE_STREAMER& streamer, const unsigned char* line
 void streamer_add_blank_lines(TS_QEL_PAGE_STREAMER& streamer, uint64_t count)
 {
     TS_QEL_PAGE_STREAMER& s = streamer;
+    s.lines_added += count;
     if (s.f_print_nothing || count == 0)
     {
-        s.lines_added += count;
         return;
     }
-    // Once the ring holds nothing but blank lines, every further blank line
-    // pushes out a blank one: the rest of the stretch prints as a whole.
-    const uint64_t one_by_one = std::min<uint64_t>(count, s.nr_cut_lines);
-    for (uint64_t i = 0; i < one_by_one; ++i)
+    // These are the last lines of the page: of the held lines and the blank
+    // ones behind them, all but the newest nr_cut_lines print, the held ones
+    // (oldest first) before the blank ones.  Nothing new is stored.
+    const uint64_t held = s.ring_used;
+    const uint64_t printing = (held + count > s.nr_cut_lines) ? held + count - s.nr_cut_lines : 0;
+    const uint64_t from_ring = std::min(printing, held);
+    const size_t width = s.page_width_bytes;
+    for (uint64_t k = 0; k < from_ring; ++k)
     {
-        streamer_add_line(s, s.blank_line.data());
+        lo_emit_line(s, s.ring.data() + ((s.ring_next + k) % held) * width);
     }
-    const uint64_t rest = count - one_by_one;
-    s.lines_added += rest;
-    lo_emit_blank_lines(s, rest);
+    lo_emit_blank_lines(s, printing - from_ring);
+    // What is left in the ring is cut off.
+    s.ring_used = 0;
+    s.ring_next = 0;
 }
 
 bool streamer_sent_line(const TS_QEL_PAGE_STREAMER& streamer)
@@ -194,12 +218,18 @@ bool streamer_sent_line(const TS_QEL_PAGE_STREAMER& streamer)
     return streamer.f_has_last_line;
 }
 
-void streamer_finish(TS_QEL_PAGE_STREAMER& streamer, const cups_page_header2_t& header)
+void streamer_finish_lines(TS_QEL_PAGE_STREAMER& streamer)
 {
     TS_QEL_PAGE_STREAMER& s = streamer;
     // Blank lines still pending are the trailing ones: trimmed.
     s.pending_blank_lines = 0;
     lo_write_repeats(s);
+}
+
+void streamer_finish(TS_QEL_PAGE_STREAMER& streamer, const cups_page_header2_t& header)
+{
+    TS_QEL_PAGE_STREAMER& s = streamer;
+    streamer_finish_lines(s);
     unsigned char* out = lo_reserve(s, QEL_PAGE_END_MAX);
     s.out_used += write_page_end(header, out);
 }

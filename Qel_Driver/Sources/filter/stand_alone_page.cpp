@@ -23,6 +23,10 @@ constexpr uint32_t k_line_bytes_limit = 1u << 20;
 // writes, and a cancelled job stops within a piece.
 constexpr size_t k_output_piece = 16384;
 
+// Every head of the family prints 576 dots, which the printer takes as 72
+// bytes per dot line.
+constexpr uint32_t k_head_bytes = 72;
+
 // Kept for the whole job, so that pages of one size allocate nothing.
 TS_QEL_PAGE_STREAMER s_streamer;
 std::vector<unsigned char> ub_line;
@@ -30,6 +34,14 @@ std::vector<unsigned char> ub_line;
 // which it was written out (each the end of a dot line's commands).
 std::vector<unsigned char> ub_copy_bytes;
 std::vector<size_t> n_copy_piece_ends;
+
+// The page end of the last copy so far when the job is cut at its end: it
+// goes out without the cut once another page follows, with it at the end.
+bool f_end_pending = false;
+cups_page_header2_t s_pending_end_header;
+
+// Width of the last page reported as wider than the head (0: none).
+uint32_t n_reported_width = 0;
 
 // Writes what the streamer has encoded; keeps it when further copies follow.
 bool lo_drain(bool f_keep)
@@ -55,6 +67,65 @@ bool lo_write_page_end(const cups_page_header2_t& header)
     return output_write(bytes, write_page_end(header, bytes));
 }
 
+bool lo_write_pending_end(bool f_cut)
+{
+    if (!f_end_pending)
+    {
+        return true;
+    }
+    f_end_pending = false;
+    unsigned char bytes[QEL_PAGE_END_MAX];
+    return output_write(bytes, write_page_end_cut(s_pending_end_header, f_cut, bytes));
+}
+
+// The page end of a copy that printed whole.  With the cut at the end of the
+// job only the last copy of the page may be the job's last: its end waits.
+bool lo_end_copy(const cups_page_header2_t& header, bool f_last_copy)
+{
+    if (!header_cuts_after_job(header))
+    {
+        return lo_write_page_end(header);
+    }
+    if (!f_last_copy)
+    {
+        unsigned char bytes[QEL_PAGE_END_MAX];
+        return output_write(bytes, write_page_end_cut(header, false, bytes));
+    }
+    s_pending_end_header = header;
+    f_end_pending = true;
+    return true;
+}
+
+// A page wider than the head prints its middle 72 bytes: the head sits in
+// the middle of the roll, so what a page as wide as the paper holds lands
+// where it would on the paper, only its margins are lost.  Scaling would
+// change the size of text and barcodes instead.
+cups_page_header2_t lo_head_header(const TS_QEL_JOB& job, size_t* offset)
+{
+    cups_page_header2_t line_header = job.header;
+    const uint32_t width = job.header.cupsBytesPerLine;
+    *offset = 0;
+    if (width <= k_head_bytes)
+    {
+        return line_header;
+    }
+    const uint32_t left = (width - k_head_bytes) / 2;
+    *offset = left;
+    line_header.cupsBytesPerLine = k_head_bytes;
+    line_header.cupsWidth = k_head_bytes * 8;
+    if (n_reported_width != width)
+    {
+        n_reported_width = width;
+        std::fprintf(stderr,
+                     "WARNING: Page %d is %u dots wide, the print head %u: its middle %u dots "
+                     "are printed, %u dots on the left and %u on the right are cut off. Choose a "
+                     "page size at most 72 mm wide (Custom.72x200mm for 80 mm paper).\n",
+                     job.page + 1, width * 8, k_head_bytes * 8, k_head_bytes * 8, left * 8,
+                     (width - k_head_bytes - left) * 8);
+    }
+    return line_header;
+}
+
 // Page-start settings, written and flushed at once.
 bool lo_start_page(const cups_page_header2_t& header)
 {
@@ -65,14 +136,15 @@ bool lo_start_page(const cups_page_header2_t& header)
 }
 
 // Reads the page's lines into the streamer (progress line before lines 0,
-// 128, 256, ...), writing the first copy as it goes.  Lines after the first
-// failed read print blank.
+// 128, 256, ...), writing the dot lines of the first copy as it goes; the
+// page end is the caller's.  Lines after the first failed read print blank.
 ET_QEL_JOB_RESULT lo_stream_first_copy(TS_QEL_JOB& job, bool f_keep)
 {
     const cups_page_header2_t& header = job.header;
     const uint32_t width = header.cupsBytesPerLine;
     const uint32_t height = header.cupsHeight;
-    streamer_begin(s_streamer, header);
+    size_t offset = 0;
+    streamer_begin(s_streamer, lo_head_header(job, &offset));
     ub_line.resize(width);
     uint32_t lines = 0;
     while (lines < height && !cancel_requested())
@@ -87,7 +159,7 @@ ET_QEL_JOB_RESULT lo_stream_first_copy(TS_QEL_JOB& job, bool f_keep)
             break;
         }
         ++lines;
-        streamer_add_line(s_streamer, ub_line.data());
+        streamer_add_line(s_streamer, ub_line.data() + offset);
         if (streamer_output_size(s_streamer) >= k_output_piece && !lo_drain(f_keep))
         {
             return EV_QEL_JOB_WRITE_FAILED;
@@ -107,11 +179,11 @@ ET_QEL_JOB_RESULT lo_stream_first_copy(TS_QEL_JOB& job, bool f_keep)
         return lo_drain(false) ? EV_QEL_JOB_CANCELLED : EV_QEL_JOB_WRITE_FAILED;
     }
     streamer_add_blank_lines(s_streamer, height - lines);
-    streamer_finish(s_streamer, header);
+    streamer_finish_lines(s_streamer);
     return lo_drain(f_keep) ? EV_QEL_JOB_END : EV_QEL_JOB_WRITE_FAILED;
 }
 
-// A further copy: the kept bytes of the first one, piece by piece.
+// A further copy: the kept dot lines of the first one, piece by piece.
 ET_QEL_JOB_RESULT lo_repeat_copy(const cups_page_header2_t& header)
 {
     size_t start = 0;
@@ -175,12 +247,14 @@ ET_QEL_JOB_RESULT stand_alone_print_page(TS_QEL_JOB& job)
     }
     std::fprintf(stderr, "PAGE: %d %d\n", job.page + 1, static_cast<int>(header.NumCopies));
     debug_logf("SUCCESS", "RASTERTOQEL -> STARTING READING PAGE (%d)", job.i_total_page_counter);
-    if (!lo_start_page(header))
+    const int copies = static_cast<int>(header.NumCopies);
+    // Another page prints: the page before it was not the job's last.  A
+    // page without copies prints nothing and leaves the cut where it is.
+    if ((copies > 0 && !lo_write_pending_end(false)) || !lo_start_page(header))
     {
         return EV_QEL_JOB_WRITE_FAILED;
     }
 
-    const int copies = static_cast<int>(header.NumCopies);
     if (copies <= 0)
     {
         const ET_QEL_JOB_RESULT result = lo_skip_page(job);
@@ -204,6 +278,10 @@ ET_QEL_JOB_RESULT stand_alone_print_page(TS_QEL_JOB& job)
         {
             return result;
         }
+        if (!lo_end_copy(header, copy == copies))
+        {
+            return EV_QEL_JOB_WRITE_FAILED;
+        }
         debug_logf("DONE", "RASTERTOQEL -> ALLOCATION OF BUFFERS OK, %ld",
                    static_cast<long>(s_streamer.nr_printing_lines));
         debug_logf("DONE", "RASTERTOQEL -> PRINTING PAGE (%d), COPY %d/%d",
@@ -220,4 +298,9 @@ ET_QEL_JOB_RESULT stand_alone_print_page(TS_QEL_JOB& job)
     }
     job.page += 1;
     return EV_QEL_JOB_END;
+}
+
+bool stand_alone_end_job()
+{
+    return lo_write_pending_end(true);
 }

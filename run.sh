@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The two commands of the kit:
-#   ./run.sh demo [FILE]   install what is missing, build, print a sample job end to end
+#   ./run.sh demo [FILE]   install what is missing, build the kit and the printer
+#                          emulator (build-demo/), print a sample job end to end
 #   ./run.sh test          install what is missing, build, run every test; then
 #                          all again under ASan + UBSan and a short fuzz run
 #                          (--fast: the first run only; --sanitize-only: the
@@ -157,13 +158,14 @@ cmd_test() {
     esac
 }
 
+# The demo needs only the kit and the printer emulator: its own build without
+# the tests and benchmarks.
+DEMO_DIR=${QEL_DEMO_BUILD_DIR:-$ROOT/build-demo}
+
 cmd_demo() {
     install_missing
-    build "$BUILD_DIR"
-    if [ -x "$ROOT/tests/demo/demo.sh" ]; then
-        exec "$ROOT/tests/demo/demo.sh" "$BUILD_DIR" "$@"
-    fi
-    log "built the kit in $BUILD_DIR; the end-to-end sample job is not available yet"
+    build "$DEMO_DIR" -DQEL_BUILD_TESTS=OFF
+    exec "$ROOT/tests/demo/demo.sh" "$DEMO_DIR" "$@"
 }
 
 case "${1:-}" in

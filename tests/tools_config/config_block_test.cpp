@@ -314,6 +314,15 @@ TEST(ConfigListing, SerialNumberStopsAtItsFieldEnd)
                              "\"ABCDEFGHIJKLMNOPQRSTUVWXYZABCDEFGH\"\n";
     EXPECT_NE(listing.find(line), std::string::npos) << listing;
 
+    const std::string clear_screen = "\x1B[2J\x9B";
+    std::copy(clear_screen.begin(), clear_screen.end(), b.begin() + 4);
+    b[4 + clear_screen.size()] = 0;
+    const std::string shown = capture([&](std::FILE* out) { config_block_list(out, b.data()); });
+    EXPECT_NE(shown.find("configuration_data.cust_serial_nr                  = "
+                         "\"\\x1B[2J\\x9B\"\n"),
+              std::string::npos)
+        << shown;
+
     b[4] = 0; // empty text
     const std::string empty = capture([&](std::FILE* out) { config_block_list(out, b.data()); });
     EXPECT_NE(empty.find("configuration_data.cust_serial_nr                  = \"\"\n"),

@@ -108,6 +108,16 @@ TEST(InquiryTexts, StopAtTheFirstZeroAndNeverRunPastTheirWidth)
     EXPECT_EQ(Line(1, "printer_info.part_nr", info), Pad("printer_info.part_nr") + "\"\"\n");
 }
 
+// A text that would set the terminal's title and clear its screen is shown, not obeyed.
+TEST(InquiryTexts, ControlAndHighBytesPrintAsEscapes)
+{
+    auto info = Record(1);
+    const std::string part = "\x1B]0;pwn\x07\x1B[2J\x7F\xE9~ \\";
+    std::copy(part.begin(), part.end(), info.begin() + 1);
+    EXPECT_EQ(Line(1, "printer_info.part_nr", info),
+              Pad("printer_info.part_nr") + "\"\\x1B]0;pwn\\x07\\x1B[2J\\x7F\\xE9~ \\\"\n");
+}
+
 TEST(InquiryTexts, FlashInfoIsSixQuotedTextsEachFollowedByASpace)
 {
     auto flash = Record(3);

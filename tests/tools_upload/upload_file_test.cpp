@@ -205,6 +205,9 @@ TEST(UploadFileListing, InfoTextLinesAndDateParts)
     EXPECT_TRUE(lines_of(listing(make_file({}, h)), "file_hdr.info").empty());
     h.info = "\n";
     EXPECT_EQ(lines_of(listing(make_file({}, h)), "file_hdr.info"), std::vector<std::string>{""});
+    h.info = "A\x1B]0;t\x07\n\tB\xFF";
+    EXPECT_EQ(lines_of(listing(make_file({}, h)), "file_hdr.info"),
+              (std::vector<std::string>{"A\\x1B]0;t\\x07", "\\x09B\\xFF"}));
 
     // An info field without a 0x00 ends at the field end, not in the data.
     h.info = std::string(289, 'i');

@@ -1,6 +1,7 @@
 // Field listing of the configuration block: one table of field descriptions
 // walked by one routine.
 #include "config_block.h"
+#include "tool_frame.h"
 
 #include <cstdint>
 #include <string_view>
@@ -128,7 +129,9 @@ void lo_print_field(std::FILE* out, const unsigned char* block, const TS_CONFIG_
         std::size_t n = 0;
         while (n < f.width && p[n] != 0)
             ++n;
-        std::fprintf(out, "\"%.*s\"\n", static_cast<int>(n), reinterpret_cast<const char*>(p));
+        std::fputc('"', out);
+        qel_tool_put_text(out, p, n); // any byte may come from the printer or the input line
+        std::fputs("\"\n", out);
         return;
     }
 

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace
 {
@@ -201,8 +202,11 @@ void lo_put_text(TS_LO_SINK& s, const unsigned char* pub, size_t nWidth)
     size_t nText = pvZero != nullptr
                        ? static_cast<size_t>(static_cast<const unsigned char*>(pvZero) - pub)
                        : nWidth;
+    // The printer's text may hold any byte; only printable ones pass as they are.
+    std::vector<char> acText(qel_tool_format_text(nullptr, 0, pub, nText) + 1);
+    size_t nShown = qel_tool_format_text(acText.data(), acText.size(), pub, nText);
     lo_put(s, "\"");
-    lo_put(s, reinterpret_cast<const char*>(pub), nText);
+    lo_put(s, acText.data(), nShown);
     lo_put(s, "\"");
 }
 

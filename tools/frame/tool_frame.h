@@ -205,6 +205,18 @@ extern "C"
     size_t qel_tool_format_hex_groups(char* pszOut, size_t nOut, const unsigned char* pubData,
                                       size_t nGroupBytes, size_t nGroups, size_t nStride);
 
+    /*
+     * qel_tool_format_text() - pure: a text from the printer or a file, made safe for a terminal:
+     * bytes 0x20 to 0x7E as they are, every other byte (control characters, DEL, bytes above
+     * 0x7E) as "\xHH" with two upper-case hex digits. Same buffer rules and result as
+     * qel_tool_format_hex_groups.
+     */
+    size_t qel_tool_format_text(char* pszOut, size_t nOut, const unsigned char* pubText,
+                                size_t nText);
+
+    /* qel_tool_put_text() - the same text written to a stream (no flush). */
+    void qel_tool_put_text(FILE* psOut, const unsigned char* pubText, size_t nText);
+
     /* ---- Pure helpers --------------------------------------------------------------------------
      */
 

@@ -9,6 +9,9 @@
 #   pdf      a PDF through rastertoqel and CUPS's serial backend into the
 #            virtual printer; its page against Ghostscript's own rendering
 #   png      a PNG through rastertoqel to a file device, decoded afterwards
+#   paper    paper used with the default options: blank paper before and
+#            after the content of a text file and of an A4 document, one cut
+#            per job
 #   cancel   a job cancelled while rastertoqel is blocked writing
 #   gone     a job for a serial printer whose port has disappeared
 #
@@ -95,6 +98,41 @@ start_vprinter()
     exit 1
 }
 
+# print_decoded NAME FILE [lp options...]: prints FILE on a queue of its own
+# with a file device and decodes what the printer would get into
+# $WORK/NAME/page-NNN.{txt,pbm}, one pair per page copy.
+print_decoded()
+{
+    local name=$1 file=$2 job
+    shift 2
+    add_queue "$name" "file:$WORK/out/$name.bin"
+    job=$(submit "$name" "$file" "$@")
+    expect_eq "$name: job state" "$(qel_cupsd_wait_job "$job")" completed
+    "$QEL_VPRINTER" --decode "$WORK/out/$name.bin" --out "$WORK/$name" > /dev/null
+    expect_eq "$name: stream decodes" $? 0
+}
+
+# page_field NAME N KEY: a field of page copy N of print_decoded NAME.
+page_field()
+{
+    sed -n "s/^$3=//p" "$WORK/$1/page-$(printf '%03d' "$2").txt"
+}
+
+# expect_margins NAME: every page copy of NAME has at most 16 blank dot lines
+# (2 mm) before its first and after its last dot.
+expect_margins()
+{
+    local page m top bottom
+    for page in "$WORK/$1"/page-*.pbm; do
+        m=$("$QEL_PBM_COMPARE" --margins "$page")
+        top=$(field top "$m")
+        bottom=$(field bottom "$m")
+        echo "$1 $(basename "$page"): $m"
+        expect_eq "$1: at most 2 mm before the content" "$((${top:-99} <= 16))" 1
+        expect_eq "$1: at most 2 mm after the content" "$((${bottom:-99} <= 16))" 1
+    done
+}
+
 # wait_file PATH [SECONDS]: waits for PATH to appear.
 wait_file()
 {
@@ -139,7 +177,7 @@ capture)
     job=$(submit cap "$QEL_FIXTURES/receipt.pdf")
     expect_eq "default job" "$(qel_cupsd_wait_job "$job")" completed
     expect_fields "defaults in the page header" "$("$QEL_RASTER_INFO" "$WORK/out/cap.ras")" \
-        "speed=255 density=255 path=0 trim=1 cutoff=0 feed=0 cut=1 copies=1"
+        "speed=255 density=255 path=0 trim=1 trimtop=1 cutoff=0 feed=0 cut=1 cutjob=1 copies=1"
 
     # Trimming is on by default and must not add a blank page to an odd
     # page count, as two-sided printing would.
@@ -162,8 +200,9 @@ pdf)
     start_vprinter
     add_queue qel "serial:$WORK/dev/Ttys0?baud=115200+bits=8+parity=none+flow=none"
 
+    # The comparison with Ghostscript's page needs its blank top lines.
     job=$(submit qel "$QEL_FIXTURES/receipt.pdf" -o PrintSpeed=3 -o PrintDensity=80 \
-        -o PaperPath=Path1 -o FormFeed=True)
+        -o PaperPath=Path1 -o FormFeed=True -o TrimTop=False)
     expect_eq "job state" "$(qel_cupsd_wait_job "$job")" completed
     expect_eq "rastertoqel exit" "$(filter_exit "$job")" 0
     wait_file "$WORK/pages/page-001.txt" || fail "the virtual printer got no page"
@@ -183,7 +222,8 @@ png)
 
     # A 576 x 1598 picture at the printer's resolution, not rotated.
     job=$(submit qel "$QEL_FIXTURES/receipt.png" -o ppi=203 -o orientation-requested=3 \
-        -o TrimBlank=False -o BottomCutOff=40 -o PaperCut=False -o PrintDensity=0 -n 2)
+        -o TrimBlank=False -o TrimTop=False -o BottomCutOff=40 -o PaperCut=False \
+        -o PrintDensity=0 -n 2)
     expect_eq "job state" "$(qel_cupsd_wait_job "$job")" completed
     expect_eq "rastertoqel exit" "$(filter_exit "$job")" 0
     "$QEL_VPRINTER" --decode "$WORK/out/png.bin" --out "$WORK/decoded" > "$WORK/decode.txt"
@@ -198,6 +238,34 @@ png)
         "$QEL_PBM_COMPARE" "$WORK/decoded/page-$copy.pbm" "$QEL_FIXTURES/receipt.pbm" --shift 1
         expect_eq "copy $copy equals the picture" $? 0
     done
+    ;;
+paper)
+    qel_cupsd_prepare "$WORK/cups" "$QEL_FILTER"
+    qel_cupsd_start || exit 1
+    # A one-line text file on the default 80 x 200 mm page, and an A4
+    # document that CUPS scales down and centres on it.
+    echo "One line of text" > "$WORK/one_line.txt"
+    chmod 0644 "$WORK/one_line.txt"
+    print_decoded text "$WORK/one_line.txt"
+    expect_eq "text: one page copy" "$(ls "$WORK/text" | grep -c '\.txt$')" 1
+    expect_margins text
+    expect_eq "text: cut" "$(page_field text 1 cut)" 2
+    print_decoded a4 "$QEL_FIXTURES/a4_page.pdf"
+    expect_margins a4
+
+    # Three pages, two copies each, cut after the job (the default): one
+    # cut, at the end of the last copy of the last page.
+    print_decoded three "$QEL_FIXTURES/three_pages.pdf" -n 2
+    copies=$(ls "$WORK/three" | grep -c '\.txt$')
+    expect_eq "three: page copies" "$copies" 6
+    cuts=""
+    for n in $(seq 1 "$copies"); do cuts="$cuts$(page_field three "$n" cut)"; done
+    expect_eq "three: one cut, at the end" "$cuts" 000002
+    # "True" keeps cutting after every page copy.
+    print_decoded three_each "$QEL_FIXTURES/three_pages.pdf" -o PaperCut=True
+    cuts=""
+    for n in 1 2 3; do cuts="$cuts$(page_field three_each "$n" cut)"; done
+    expect_eq "three_each: a cut after every page" "$cuts" 222
     ;;
 cancel)
     qel_cupsd_prepare "$WORK/cups" "$QEL_FILTER"

@@ -13,6 +13,11 @@
 // dot off).
 // Prints one summary line; exit status 0 on a match, 1 on a mismatch, 2 on
 // a file that cannot be read.
+//
+//   pbm_compare --margins PRINTED
+//
+// prints "height=H top=T bottom=B": the page's lines and its blank lines
+// before the first and after the last dot (a blank page: top=H bottom=0).
 #include <algorithm>
 #include <bit>
 #include <cctype>
@@ -126,10 +131,32 @@ unsigned lo_row_diff(const unsigned char* a, const unsigned char* b, unsigned wi
     return lo_row_dots(x.data(), width);
 }
 
+int lo_print_margins(const char* path)
+{
+    Bitmap page;
+    std::string error;
+    if (!lo_read_pbm(path, &page, &error))
+    {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 2;
+    }
+    unsigned top = 0;
+    while (top < page.height && lo_row_dots(page.row(top), page.width) == 0)
+        ++top;
+    unsigned bottom = 0;
+    while (bottom < page.height - top &&
+           lo_row_dots(page.row(page.height - 1 - bottom), page.width) == 0)
+        ++bottom;
+    std::printf("height=%u top=%u bottom=%u\n", page.height, top, bottom);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 3 && std::strcmp(argv[1], "--margins") == 0)
+        return lo_print_margins(argv[2]);
     if (argc < 3)
     {
         std::fprintf(stderr, "usage: %s PRINTED REFERENCE [--max-diff N] [--trimmed]\n", argv[0]);

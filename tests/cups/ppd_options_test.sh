@@ -27,9 +27,10 @@ raster()
 receipt=$FIXTURES/receipt.pdf
 
 # Every model: 576 dots of 1-bit black at 203 dpi on an 80 mm x 200 mm roll
-# page, printer default speed and density, trimming and cut on.
+# page, printer default speed and density, trimming at both ends, one cut
+# at the end of the job.
 defaults="width=576 height=1598 bpl=72 bits=1 space=3 res=203 speed=255 density=255 path=0
-          trim=1 cutoff=0 feed=0 cut=1 copies=1"
+          trim=1 trimtop=1 cutoff=0 feed=0 cut=1 cutjob=1 copies=1"
 models=0
 for PPD in "$PPD_DIR"/qel*.ppd; do
     models=$((models + 1))
@@ -53,23 +54,29 @@ PrintDensity=100 density=100
 PaperPath=Path0 path=3
 PaperPath=Path1 path=1
 PaperPath=Path2 path=2
-TrimBlank=False trim=0 cut=1
+TrimBlank=False trim=0 trimtop=1 cut=1
+TrimTop=False trimtop=0 trim=1
 BottomCutOff=40 cutoff=40 height=1598
 BottomCutOff=160 cutoff=160
 FormFeed=True feed=1 cut=1
-PaperCut=False cut=0 feed=0
+PaperCut=False cut=0 cutjob=0 feed=0
+PaperCut=True cut=1 cutjob=0
+PaperCut=Job cut=1 cutjob=1
 PageSize=Roll58x100 width=384 bpl=48 height=799
 PageSize=Roll60x150 width=416 bpl=52 height=1199
 PageSize=Roll80x297 width=576 bpl=72 height=2374
 PageSize=Roll82_5x100 width=576 bpl=72 height=799
 PageSize=Custom.204.3x2000 width=576 bpl=72 height=5639
+PageSize=Custom.72x120mm bpl=72 height=959
 CASES
 
 # All options together: none of them overrides another.
 expect_fields "all options" \
     "$(raster all "$receipt" -o PrintSpeed=4 -o PrintDensity=70 -o PaperPath=Path2 \
-        -o TrimBlank=False -o BottomCutOff=16 -o FormFeed=True -o PaperCut=False)" \
-    "speed=4 density=70 path=2 trim=0 cutoff=16 feed=1 cut=0 width=576 space=3 bits=1"
+        -o TrimBlank=False -o TrimTop=False -o BottomCutOff=16 -o FormFeed=True \
+        -o PaperCut=False)" \
+    "speed=4 density=70 path=2 trim=0 trimtop=0 cutoff=16 feed=1 cut=0 cutjob=0 width=576 space=3
+     bits=1"
 
 # Copies are left to the filter: one page that asks for three copies.
 out=$(raster copies "$receipt" -n 3)

@@ -251,6 +251,17 @@ TEST(PageEnd, FormFeedAndCut)
         end_page(header, stream);
         EXPECT_EQ(stream, expected) << advance << " " << cut;
     }
+
+    // The cut at the end of the job: needs cupsInteger[1] = 1 and a cut.
+    set_header_value(header.CutMedia, 1);
+    EXPECT_FALSE(header_cuts_after_job(header));
+    header.cupsInteger[1] = 1;
+    EXPECT_TRUE(header_cuts_after_job(header));
+    set_header_value(header.CutMedia, 0);
+    EXPECT_FALSE(header_cuts_after_job(header));
+    header.cupsInteger[1] = 2;
+    set_header_value(header.CutMedia, 1);
+    EXPECT_FALSE(header_cuts_after_job(header));
 }
 
 TEST(PreparePage, BottomCutOffAndTrailingBlanks)
@@ -282,6 +293,15 @@ TEST(PreparePage, BottomCutOffAndTrailingBlanks)
     EXPECT_EQ(prepare_page(header, Bytes(400, 0).data(), 4, 100), 100u);
     set_header_value(header.Duplex, 1);
     EXPECT_EQ(prepare_page(header, Bytes(400, 0).data(), 4, 100), 0u);
+
+    // The top trim skips the blank line 0, only with cupsInteger[0] = 1; on a
+    // page without a dot it skips every line.
+    EXPECT_EQ(first_printing_line(header, image.data(), 4, 70), 0u);
+    header.cupsInteger[0] = 2;
+    EXPECT_EQ(first_printing_line(header, image.data(), 4, 70), 0u);
+    header.cupsInteger[0] = 1;
+    EXPECT_EQ(first_printing_line(header, image.data(), 4, 70), 1u);
+    EXPECT_EQ(first_printing_line(header, Bytes(400, 0).data(), 4, 100), 100u);
 }
 
 TEST(CopyLoop, DuplicateLinesBecomeRepeatCommands)

@@ -65,8 +65,10 @@ Bytes reference_copy(const cups_page_header2_t& header, Bytes image, uint32_t li
     std::fill(image.begin() + static_cast<ptrdiff_t>(lines_read * width), image.end(), 0);
     const uint32_t lines =
         prepare_page(header, image.data(), header.cupsBytesPerLine, header.cupsHeight);
+    const uint32_t first =
+        first_printing_line(header, image.data(), header.cupsBytesPerLine, lines);
     Bytes stream;
-    encode_page_copy(header, image.data(), lines, stream);
+    encode_page_copy(header, image.data() + first * width, lines - first, stream);
     return stream;
 }
 
@@ -270,6 +272,8 @@ TEST(PageStreamer, SameBytesAsTheReferenceCopyLoop)
         const uint32_t height = 1 + rng() % 900;
         cups_page_header2_t header = header_of(width, height);
         set_header_value(header.Duplex, rng() % 2);
+        // The top trim is on for 1 only; half the pages leave it at 0.
+        header.cupsInteger[0] = (rng() % 2) ? rng() % 3 : 0;
         const uint32_t cut_kind = rng() % 4;
         header.AdvanceDistance = (cut_kind == 0)   ? 0
                                  : (cut_kind == 1) ? rng() % 20
@@ -286,16 +290,19 @@ TEST(PageStreamer, SameBytesAsTheReferenceCopyLoop)
         }
         const uint32_t lines_read = (rng() % 4 == 0) ? rng() % (height + 1) : height;
 
-        SCOPED_TRACE(
-            "trial " + std::to_string(trial) + " width " + std::to_string(width) + " height " +
-            std::to_string(height) + " cut " + std::to_string(header.AdvanceDistance) + " trim " +
-            std::to_string(header_value(header.Duplex)) + " read " + std::to_string(lines_read));
+        SCOPED_TRACE("trial " + std::to_string(trial) + " width " + std::to_string(width) +
+                     " height " + std::to_string(height) + " cut " +
+                     std::to_string(header.AdvanceDistance) + " trim " +
+                     std::to_string(header_value(header.Duplex)) + " top " +
+                     std::to_string(header.cupsInteger[0]) + " read " + std::to_string(lines_read));
         const Bytes expected = reference_copy(header, image, lines_read);
         ASSERT_EQ(streamed_copy(streamer, rng, header, image, lines_read), expected);
 
         Bytes filled = image;
         std::fill(filled.begin() + static_cast<ptrdiff_t>(lines_read) * width, filled.end(), 0);
-        EXPECT_EQ(streamer.nr_printing_lines, prepare_page(header, filled.data(), width, height));
+        const uint32_t lines = prepare_page(header, filled.data(), width, height);
+        EXPECT_EQ(streamer.nr_printing_lines,
+                  lines - first_printing_line(header, filled.data(), width, lines));
     }
 }
 
@@ -328,6 +335,21 @@ TEST(PageStreamer, LongMissingStretchCostsOnlyItsRepeatCommands)
     streamer_finish(streamer, header);
     EXPECT_EQ(streamer.nr_printing_lines, 1u);
     EXPECT_EQ(streamer_output_size(streamer), first_size + 5);
+
+    // A header that announces a cut-off of 1023 lines of 1 MiB, followed by
+    // two lines: memory follows the lines that came, not the header.
+    TS_QEL_PAGE_STREAMER hostile;
+    header = header_of(1u << 20, 1024);
+    header.AdvanceDistance = 1023;
+    streamer_begin(hostile, header);
+    Bytes wide(1u << 20, 0);
+    wide[0] = 0x80;
+    streamer_add_line(hostile, wide.data());
+    streamer_add_line(hostile, wide.data());
+    streamer_add_blank_lines(hostile, 1022);
+    streamer_finish(hostile, header);
+    EXPECT_EQ(hostile.nr_printing_lines, 1u);
+    EXPECT_LE(hostile.ring.capacity(), size_t{4} << 20);
 }
 
 TEST(PageStreamer, AbandonedCopyEndsWithThePageEndOnly)

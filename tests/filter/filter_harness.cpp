@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -242,9 +243,11 @@ TS_FILTER_RUN run_filter(const TS_FILTER_OPTIONS& options)
     }
 
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR)
+    struct rusage usage = {};
+    while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR)
     {
     }
+    run.max_rss_kb = usage.ru_maxrss;
     if (WIFEXITED(status))
     {
         run.status = WEXITSTATUS(status);

@@ -70,6 +70,8 @@ struct TS_FILTER_RUN
     int signal = 0;  // terminating signal, 0 when it exited
     Bytes out;       // standard output
     std::string err; // standard error
+    // The filter's peak resident memory in KiB (ru_maxrss).
+    long max_rss_kb = 0;
 };
 
 TS_FILTER_RUN run_filter(const TS_FILTER_OPTIONS& options);

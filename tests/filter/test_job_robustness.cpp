@@ -57,22 +57,37 @@ class JobRobustness : public ::testing::Test
 };
 
 // The reference stream of a job: settings per page, every copy through the
-// copy loop over the whole page image.  Lines that the stream does not carry
-// are blank in the image.
+// copy loop over the whole page image, less the blank lines above the content
+// when the page asks for the top trim.  Lines that the stream does not carry
+// are blank in the image.  With the cut at the end of the job every copy ends
+// without the cut, except the last copy that printed.
 Bytes reference_stream(const std::vector<TS_RASTER_PAGE>& pages)
 {
     TS_QEL_PAGE_STREAM stream;
+    size_t cut_at = SIZE_MAX; // offset of the cut byte the job's end sets
     for (const auto& page : pages)
     {
+        const uint32_t width = page.header.cupsBytesPerLine;
         Bytes image = page.image;
-        image.resize(static_cast<size_t>(page.header.cupsBytesPerLine) * page.header.cupsHeight, 0);
+        image.resize(static_cast<size_t>(width) * page.header.cupsHeight, 0);
         start_page(page.header, stream);
-        const uint32_t lines = prepare_page(page.header, image.data(), page.header.cupsBytesPerLine,
-                                            page.header.cupsHeight);
+        const uint32_t lines =
+            prepare_page(page.header, image.data(), width, page.header.cupsHeight);
+        const uint32_t first = first_printing_line(page.header, image.data(), width, lines);
+        cups_page_header2_t header = page.header;
+        if (header_cuts_after_job(page.header))
+        {
+            set_header_value(header.CutMedia, 0);
+        }
         for (unsigned c = 0; c < page.header.NumCopies; ++c)
         {
-            encode_page_copy(page.header, image.data(), lines, stream);
+            encode_page_copy(header, image.data() + first * width, lines - first, stream);
+            cut_at = header_cuts_after_job(page.header) ? stream.size() - 1 : SIZE_MAX;
         }
+    }
+    if (cut_at != SIZE_MAX)
+    {
+        stream[cut_at] = 0x02;
     }
     return stream;
 }
@@ -106,8 +121,11 @@ void fill_receipt(std::mt19937& rng, TS_RASTER_PAGE& page)
 TEST_F(JobRobustness, RandomJobsComeOutAsTheReferenceWritesThem)
 {
     std::mt19937 rng(8122026);
-    for (int job = 0; job < 16; ++job)
+    for (int job = 0; job < 24; ++job)
     {
+        // Every other job sets the top trim and the cut at the end of the
+        // job (on for 1 only) at random; the rest leave them at 0.
+        const bool f_new_fields = job % 2 == 1;
         std::vector<TS_RASTER_PAGE> pages;
         const int nr_pages = 1 + static_cast<int>(rng() % 4);
         for (int p = 0; p < nr_pages; ++p)
@@ -128,6 +146,14 @@ TEST_F(JobRobustness, RandomJobsComeOutAsTheReferenceWritesThem)
             set_header_value(page.header.CutMedia, rng() % 2);
             page.header.cupsRowFeed = rng() % 3;
             page.header.cupsCompression = 5 * (rng() % 21);
+            if (f_new_fields)
+            {
+                page.header.cupsInteger[0] = rng() % 3;
+                page.header.cupsInteger[1] = rng() % 3;
+                const size_t top = std::min<size_t>(height, rng() % 300);
+                std::fill(page.image.begin(), page.image.begin() + static_cast<ptrdiff_t>(top * 72),
+                          0);
+            }
             pages.push_back(page);
         }
         // Now and then the stream ends inside the last page.
@@ -224,6 +250,20 @@ TEST_F(JobRobustness, HostileHeadersEndTheJobCleanly)
     EXPECT_EQ(status_lines(run.err).back(),
               "ERROR: Unable to allocate memory for page 2 (4194304 bytes per line, 2 lines)");
     EXPECT_EQ(run.out, good_stream);
+
+    // A header alone (1.8 KB) that announces a bottom cut-off of 1023 lines
+    // of 1 MiB: the filter's memory follows the lines that came.
+    TS_RASTER_PAGE cut_off;
+    cut_off.header = raster_header(72, 1);
+    cut_off.header.cupsBytesPerLine = 1u << 20;
+    cut_off.header.cupsWidth = 8u << 20;
+    cut_off.header.cupsHeight = 1024;
+    cut_off.header.AdvanceDistance = 1023;
+    write_raster(path("cut_off.ras"), {cut_off});
+    run = run_file(path("cut_off.ras"));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_GT(run.max_rss_kb, 0);
+    EXPECT_LT(run.max_rss_kb, 64 * 1024);
 }
 
 TEST_F(JobRobustness, GarbageAfterTheSyncWordNeverCrashesOrHangs)

@@ -152,9 +152,20 @@ bool fake_monitor_start(TS_FAKE_MONITOR& monitor)
 {
     unlink(k_request);
     unlink(k_answer);
-    if (mkfifo(k_request, 0666) != 0 || mkfifo(k_answer, 0666) != 0)
+    for (const char* fifo : {k_request, k_answer})
     {
-        return false;
+        if (fifo == k_answer && !monitor.f_answer_fifo)
+        {
+            break;
+        }
+        if (qel_tb_initialize_named_pipe(fifo) != 0 ||
+            ((monitor.owner_uid >= 0 || monitor.owner_gid >= 0) &&
+             lchown(fifo, static_cast<uid_t>(monitor.owner_uid),
+                    static_cast<gid_t>(monitor.owner_gid)) != 0) ||
+            (monitor.mode != 0 && chmod(fifo, monitor.mode) != 0))
+        {
+            return false;
+        }
     }
     // Read-write keeps the request pipe readable between the filter's
     // open-write-close exchanges, as a running daemon does.

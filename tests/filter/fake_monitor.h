@@ -51,6 +51,14 @@ struct TS_FAKE_MONITOR
     // When not 0: after this many packages the monitor dies, leaving its
     // FIFOs behind without a reader.
     size_t die_after_packages = 0;
+    // Both FIFOs are made as a daemon makes them (the test's own user, mode
+    // 0600).  Then, when set, they get this owner, group or mode: FIFOs
+    // that another user made, or that are open to others.
+    int owner_uid = -1;
+    int owner_gid = -1;
+    unsigned mode = 0;
+    // Without the answer FIFO: a monitor that reads but can never answer.
+    bool f_answer_fifo = true;
 
     // Filled by the monitor thread.
     std::mutex lock;
@@ -60,7 +68,8 @@ struct TS_FAKE_MONITOR
     std::thread worker;
 };
 
-// Creates the FIFOs and starts serving; false when the FIFOs cannot be made.
+// Creates the FIFOs and starts serving; false when the FIFOs cannot be made
+// or given the owner and mode asked for.
 bool fake_monitor_start(TS_FAKE_MONITOR& monitor);
 
 // Stops serving and removes both FIFOs.

@@ -2,6 +2,8 @@
 #include "filter_harness.h"
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -244,8 +246,24 @@ TS_FILTER_RUN run_filter(const TS_FILTER_OPTIONS& options)
 
     int status = 0;
     struct rusage usage = {};
-    while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR)
+    if (options.time_limit_s > 0)
     {
+        const auto give_up =
+            std::chrono::steady_clock::now() + std::chrono::seconds(options.time_limit_s);
+        while (wait4(pid, &status, WNOHANG, &usage) == 0)
+        {
+            if (std::chrono::steady_clock::now() >= give_up)
+            {
+                kill(pid, SIGKILL);
+            }
+            usleep(10 * 1000);
+        }
+    }
+    else
+    {
+        while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR)
+        {
+        }
     }
     run.max_rss_kb = usage.ru_maxrss;
     if (WIFEXITED(status))

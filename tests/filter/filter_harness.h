@@ -62,6 +62,10 @@ struct TS_FILTER_OPTIONS
     // With EV_STDOUT_SLOW_PIPE: called with the child's pid and the read end
     // of its standard output; must read it to the end.
     std::function<void(int pid, int fd, Bytes& out)> on_stdout;
+    // When not 0: a filter still running after this many seconds is killed
+    // (TS_FILTER_RUN::signal is then SIGKILL), so that a hang fails a test
+    // instead of stalling it.
+    int time_limit_s = 0;
 };
 
 struct TS_FILTER_RUN

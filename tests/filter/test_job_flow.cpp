@@ -497,7 +497,7 @@ TEST_F(JobFlow, DebugLogWhenBuiltIn)
     struct stat st;
     ASSERT_EQ(lstat(created[0].c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
-    EXPECT_EQ(st.st_mode & 07777, 0777u);
+    EXPECT_EQ(st.st_mode & 07777, 0640u); // not writable by other users
 
     auto entry = [](const std::string& text, const std::string& status)
     {

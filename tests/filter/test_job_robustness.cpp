@@ -264,6 +264,44 @@ TEST_F(JobRobustness, HostileHeadersEndTheJobCleanly)
     EXPECT_EQ(run.status, 0);
     EXPECT_GT(run.max_rss_kb, 0);
     EXPECT_LT(run.max_rss_kb, 64 * 1024);
+
+    // Copies beyond CUPS's limit of 9999: each page prints 9999 times, says
+    // so, and the count CUPS adds to the user's quota is never negative.
+    // Standard output is cut off at 10 MB, so that a filter that does not
+    // bound the copies fails here instead of filling the disk.
+    TS_RASTER_PAGE most = pattern_page(8, 2, 3), wrapped = pattern_page(8, 2, 4);
+    most.header.NumCopies = 0x7FFFFFFFu;
+    wrapped.header.NumCopies = 0xFFFFFFFFu;
+    write_raster(path("copies.ras"), {most, wrapped});
+    TS_FILTER_OPTIONS options;
+    options.args = job_args(path("copies.ras"));
+    options.stdout_mode = EV_STDOUT_SLOW_PIPE;
+    options.on_stdout = [](int pid, int fd, Bytes& out)
+    {
+        unsigned char chunk[65536];
+        ssize_t got;
+        while ((got = read(fd, chunk, sizeof chunk)) > 0)
+        {
+            out.insert(out.end(), chunk, chunk + got);
+            if (out.size() > (10u << 20))
+            {
+                kill(pid, SIGKILL);
+                break;
+            }
+        }
+    };
+    run = run_filter(options);
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.status, 0);
+    const auto lines = status_lines(run.err);
+    for (const char* expected :
+         {"INFO: Page 1 asks for 2147483647 copies; 9999 are printed", "PAGE: 1 9999",
+          "INFO: Page 2 asks for 4294967295 copies; 9999 are printed", "PAGE: 2 9999"})
+    {
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), expected), 1) << expected;
+    }
+    most.header.NumCopies = wrapped.header.NumCopies = 9999;
+    EXPECT_EQ(run.out, reference_stream({most, wrapped}));
 }
 
 TEST_F(JobRobustness, GarbageAfterTheSyncWordNeverCrashesOrHangs)

@@ -43,6 +43,17 @@ uint32_t field(const std::vector<unsigned char>& data, size_t index)
     return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
+// The first `count` lines of a text (fewer when it has fewer).
+std::vector<std::string> first_lines(const std::string& text, size_t count)
+{
+    std::vector<std::string> lines = split_lines(text);
+    lines.resize(std::min(lines.size(), count));
+    return lines;
+}
+
+const std::string k_answer_warning =
+    "WARNING: Print monitor pipe " QEL_TB_PRINT_MONITOR_ANSWER_FIFO " not used: ";
+
 class MonitorPath : public ::testing::Test
 {
   protected:
@@ -210,7 +221,10 @@ TEST_F(MonitorPath, SomethingElseAtTheRequestPathIsNoMonitor)
     write_file(request, "not a FIFO");
     TS_FILTER_RUN run = run_job({pattern_page(72, 20, 8)});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(split_lines(run.err).front(), "PIPE NOT WORKING");
+    EXPECT_EQ(first_lines(run.err, 2),
+              (std::vector<std::string>{"WARNING: Print monitor pipe " + request +
+                                            " not used: it is not a FIFO",
+                                        "PIPE NOT WORKING"}));
     EXPECT_FALSE(run.out.empty());
     EXPECT_EQ(read_file(request), "not a FIFO");
     unlink(request.c_str());
@@ -222,7 +236,10 @@ TEST_F(MonitorPath, SomethingElseAtTheRequestPathIsNoMonitor)
     ASSERT_GE(reader, 0);
     ASSERT_EQ(symlink(elsewhere.c_str(), request.c_str()), 0);
     run = run_job({pattern_page(72, 20, 8)});
-    EXPECT_EQ(split_lines(run.err).front(), "PIPE NOT WORKING");
+    EXPECT_EQ(first_lines(run.err, 2),
+              (std::vector<std::string>{"WARNING: Print monitor pipe " + request +
+                                            " not used: it is a symbolic link",
+                                        "PIPE NOT WORKING"}));
     EXPECT_FALSE(run.out.empty());
     unsigned char byte;
     EXPECT_LE(read(reader, &byte, 1), 0); // nothing arrived through the link
@@ -282,7 +299,8 @@ TEST_F(MonitorPath, AnswersAreReadOnlyFromAFifoAndSigtermEndsPolling)
     EXPECT_EQ(run.signal, 0);
     EXPECT_EQ(run.status, 0);
     EXPECT_TRUE(run.out.empty()); // standard output was closed for the monitor path
-    EXPECT_EQ(status_lines(run.err), std::vector<std::string>{});
+    EXPECT_EQ(status_lines(run.err),
+              std::vector<std::string>{k_answer_warning + "it is not a FIFO"});
     const auto ids = package_ids(fake_monitor_packages(monitor_));
     EXPECT_EQ(std::count(ids.begin(), ids.end(), SETTINGS), 0);
     EXPECT_EQ(std::count(ids.begin(), ids.end(), DATA), 0);
@@ -426,7 +444,8 @@ TEST_F(MonitorPath, SymlinkAtTheAnswerPathIsNotFollowed)
         std::chrono::seconds(30), &after);
     EXPECT_EQ(run.signal, 0);
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(status_lines(run.err), std::vector<std::string>{});
+    EXPECT_EQ(status_lines(run.err),
+              std::vector<std::string>{k_answer_warning + "it is a symbolic link"});
     const auto ids = package_ids(fake_monitor_packages(monitor_));
     EXPECT_GE(std::count(ids.begin(), ids.end(), POLL), 2);
     EXPECT_EQ(std::count(ids.begin(), ids.end(), SETTINGS), 0);
@@ -434,4 +453,71 @@ TEST_F(MonitorPath, SymlinkAtTheAnswerPathIsNotFollowed)
     struct stat st;
     ASSERT_EQ(lstat(answer.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
+TEST_F(MonitorPath, FifosOtherUsersCanUseAreNotTrusted)
+{
+    // A monitor impostor: FIFOs that another user made, or that are open to
+    // all users or to a group not the filter's.  The filter hands them
+    // nothing, says why, and prints the job itself at once.
+    struct
+    {
+        int uid, gid;
+        unsigned mode;
+        std::string why;
+    } const cases[] = {
+        {65534, 65534, 0600, "it belongs to user 65534"},
+        {-1, -1, 0606, "it is open to all users (mode 0606)"},
+        {-1, 65534, 0660, "it is open to group 65534 (mode 0660)"},
+    };
+    const std::string request = QEL_TB_PRINT_MONITOR_REQUEST_FIFO;
+    const TS_RASTER_PAGE page = pattern_page(72, 20, 16);
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.why);
+        TS_FAKE_MONITOR impostor;
+        impostor.owner_uid = c.uid;
+        impostor.owner_gid = c.gid;
+        impostor.mode = c.mode;
+        impostor.default_answer = k_start;
+        ASSERT_TRUE(fake_monitor_start(impostor));
+        const TS_FILTER_RUN run = run_job({page});
+        fake_monitor_stop(impostor);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(first_lines(run.err, 2),
+                  (std::vector<std::string>{"WARNING: Print monitor pipe " + request +
+                                                " not used: " + c.why,
+                                            "PIPE NOT WORKING"}));
+        EXPECT_EQ(status_lines(run.err).back(), "INFO: Ready to print.");
+        EXPECT_FALSE(run.out.empty());
+        EXPECT_TRUE(fake_monitor_packages(impostor).empty());
+    }
+}
+
+TEST_F(MonitorPath, MonitorThatCannotAnswerEndsWithinItsBound)
+{
+    // The monitor reads requests but has no answer FIFO: every poll goes
+    // unanswered (id 4) and the page stays pending.  The filter gives up
+    // after 15 s without an answer, with an error, having handed over
+    // nothing; it does not poll on until CUPS cancels the job.
+    monitor_.f_answer_fifo = false;
+    ASSERT_TRUE(fake_monitor_start(monitor_));
+    write_raster(path("job.ras"), {pattern_page(72, 20, 17)});
+    TS_FILTER_OPTIONS options;
+    options.args = job_args(path("job.ras"));
+    options.time_limit_s = 40;
+    const auto start = std::chrono::steady_clock::now();
+    const TS_FILTER_RUN run = run_filter(options);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(status_lines(run.err),
+              std::vector<std::string>{
+                  "ERROR: The print monitor has not answered for 15 s; the job stops"});
+    EXPECT_LT(took, std::chrono::seconds(25));
+    const auto ids = package_ids(fake_monitor_packages(monitor_));
+    EXPECT_EQ(ids.front(), START);
+    EXPECT_GE(std::count(ids.begin(), ids.end(), POLL), 3);
+    EXPECT_EQ(std::count(ids.begin(), ids.end(), SETTINGS), 0);
+    EXPECT_EQ(std::count(ids.begin(), ids.end(), DATA), 0);
 }

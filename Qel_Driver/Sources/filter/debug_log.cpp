@@ -42,9 +42,10 @@ bool debug_log_create(const char* path)
             return false;
         }
     }
-    // The log is meant to be readable and removable by the print monitor's
-    // users too; the mode is set on the descriptor, not through the name.
-    const bool f_ok = fchmod(fd, 0777) == 0;
+    // Readable by the filter's group (the print system's own users), written
+    // only by the filter; the mode is set on the descriptor, not through the
+    // name.
+    const bool f_ok = fchmod(fd, 0640) == 0;
     close(fd);
     return f_ok;
 }

@@ -16,7 +16,7 @@ inline constexpr size_t QEL_LOG_PATH_SIZE = 1024;
 void debug_log_start();
 
 // Creates (or reopens) `path` as a plain file without following a symbolic
-// link and sets its mode 0777 through the open descriptor.  An existing file
+// link and sets its mode 0640 through the open descriptor.  An existing file
 // is accepted only when it is a regular file of this user with one link.
 // Returns false, creating nothing, otherwise.
 bool debug_log_create(const char* path);

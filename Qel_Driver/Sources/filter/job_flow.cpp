@@ -176,6 +176,7 @@ int main(int argc, char* argv[])
         lo_report_write_failure();
         return 1;
     case EV_QEL_JOB_BAD_PAGE:
+    case EV_QEL_JOB_MONITOR_LOST:
         return 1;
     case EV_QEL_JOB_CANCELLED:
         return 0;

@@ -7,7 +7,10 @@
 #include "page_image.h"
 
 #include <cstdio>
+#include <cstring>
 #include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 
 namespace
 {
@@ -26,6 +29,9 @@ constexpr unsigned long k_last_page_write_ms = 5000;
 constexpr unsigned long k_stop_write_ms = 5000;
 // How long the filter waits for the monitor to finish after the last page.
 constexpr unsigned long k_last_page_wait_ms = 15000;
+// How long a page waits on a monitor that cannot be reached or gives no
+// answer the filter knows; then the job ends with an error.
+constexpr unsigned long k_unanswered_limit_ms = 15000;
 
 // The one package header of the process; every step overwrites it.
 TS_QEL_TB_DRIVER_IO_PACKAGE_HEADER s_package_header;
@@ -35,6 +41,61 @@ struct timespec ts_start_inquiring;
 bool lo_is_fifo_path(const char* path, struct stat* st)
 {
     return lstat(path, st) == 0 && S_ISFIFO(st->st_mode);
+}
+
+// Whether the file described by `st` (from lstat) may carry a job: a FIFO
+// that no local user other than root and the filter's own user can read or
+// write.  Its owner is root (the daemon) or the filter's user; nobody else
+// has access, and its group has access only when the group is the
+// filter's own or root's.  Otherwise `why` tells what is wrong.
+bool lo_is_trusted_fifo(const char* path, const struct stat& st, char* why, size_t why_size)
+{
+    const mode_t mode = st.st_mode & 07777;
+    if (S_ISLNK(st.st_mode))
+    {
+        std::snprintf(why, why_size, "it is a symbolic link");
+    }
+    else if (!S_ISFIFO(st.st_mode))
+    {
+        std::snprintf(why, why_size, "it is not a FIFO");
+    }
+    else if (st.st_uid != 0 && st.st_uid != geteuid())
+    {
+        std::snprintf(why, why_size, "it belongs to user %u", static_cast<unsigned>(st.st_uid));
+    }
+    else if ((mode & S_IRWXO) != 0)
+    {
+        std::snprintf(why, why_size, "it is open to all users (mode %04o)",
+                      static_cast<unsigned>(mode));
+    }
+    else if ((mode & S_IRWXG) != 0 && st.st_gid != 0 && st.st_gid != getegid())
+    {
+        std::snprintf(why, why_size, "it is open to group %u (mode %04o)",
+                      static_cast<unsigned>(st.st_gid), static_cast<unsigned>(mode));
+    }
+    else if (lgetxattr(path, "system.posix_acl_access", nullptr, 0) > 0)
+    {
+        // Named users or groups of an access list pass the mode bits.
+        std::snprintf(why, why_size, "it has an access control list");
+    }
+    else
+    {
+        return true;
+    }
+    return false;
+}
+
+// Says once per job and pipe why the pipe is not used.
+void lo_warn_untrusted(const char* path, const char* why)
+{
+    static bool f_warned_request = false;
+    static bool f_warned_answer = false;
+    bool& f_warned = std::strcmp(path, k_answer_fifo) == 0 ? f_warned_answer : f_warned_request;
+    if (!f_warned)
+    {
+        std::fprintf(stderr, "WARNING: Print monitor pipe %s not used: %s\n", path, why);
+        f_warned = true;
+    }
 }
 
 // Writes a package header; true when all 24 bytes went.
@@ -236,10 +297,18 @@ void lo_wait_for_last_page()
 
 int monitor_open_fifo(const char* path, ET_QEL_TB_DRIVER_IO_PIPE_ACCESS access)
 {
+    // Nothing at the path: no monitor, and nothing to wait for.  Anything
+    // but a FIFO that only root and the filter's user can use is not the
+    // monitor's: leave it alone.
     struct stat before;
-    // Something other than a FIFO at the path is not the monitor's: leave it alone.
-    if (lstat(path, &before) == 0 && !S_ISFIFO(before.st_mode))
+    char why[96];
+    if (lstat(path, &before) != 0)
     {
+        return -1;
+    }
+    if (!lo_is_trusted_fifo(path, before, why, sizeof why))
+    {
+        lo_warn_untrusted(path, why);
         return -1;
     }
     const int pipe = qel_tb_open_named_pipe(path, access);
@@ -247,12 +316,15 @@ int monitor_open_fifo(const char* path, ET_QEL_TB_DRIVER_IO_PIPE_ACCESS access)
     {
         return -1;
     }
-    // The descriptor must be a FIFO, and the very one the path names now
-    // (not one reached through a link put there in the meantime).
+    // The descriptor must be the very FIFO checked above, still the one the
+    // path names (not one reached through a link put there in the
+    // meantime), and still closed to other users.
     struct stat opened;
     struct stat named;
     if (fstat(pipe, &opened) != 0 || !S_ISFIFO(opened.st_mode) || !lo_is_fifo_path(path, &named) ||
-        named.st_dev != opened.st_dev || named.st_ino != opened.st_ino)
+        named.st_dev != opened.st_dev || named.st_ino != opened.st_ino ||
+        before.st_dev != opened.st_dev || before.st_ino != opened.st_ino ||
+        !lo_is_trusted_fifo(path, opened, why, sizeof why))
     {
         qel_tb_close_named_pipe(pipe);
         return -1;
@@ -267,12 +339,10 @@ bool monitor_probe()
     debug_logf("STARTING", "RASTERTOQEL -> PACKAGE CREATED %ld DATA SIZE, %d HEADER SIZE",
                static_cast<long>(s_package_header.data_size), s_package_header.header_size);
 
-    // Without a FIFO at the request path no monitor is installed or running:
-    // no need to spend the open's 3000 ms on it.
-    struct stat st;
-    const int pipe = lo_is_fifo_path(k_request_fifo, &st)
-                         ? monitor_open_fifo(k_request_fifo, EV_QEL_TB_DRIVER_IO_PIPE_ACCESS_WRITE)
-                         : -1;
+    // Without a FIFO at the request path no monitor is installed or running,
+    // and one that other users can reach is no monitor of ours: neither
+    // costs the open's 3000 ms (see monitor_open_fifo).
+    const int pipe = monitor_open_fifo(k_request_fifo, EV_QEL_TB_DRIVER_IO_PIPE_ACCESS_WRITE);
     if (pipe < 0)
     {
         debug_log("RASTERTOQEL -> QEL DAEMON STATUS", "NOT ACTIVE");
@@ -335,6 +405,9 @@ TS_QEL_TB_DRIVER_IO_PACKAGE_HEADER check_daemon_if_printing()
 
 ET_QEL_JOB_RESULT monitor_path(TS_QEL_JOB& job)
 {
+    // When the monitor last gave an answer the filter acts on.
+    struct timespec ts_last_answer;
+    qel_tb_set_time_stamp(&ts_last_answer);
     for (;;)
     {
         cancel_sleep_seconds(1);
@@ -379,10 +452,19 @@ ET_QEL_JOB_RESULT monitor_path(TS_QEL_JOB& job)
             }
             return EV_QEL_JOB_STOPPED;
         default:
-            // The page stays pending; an unreachable monitor keeps the filter
-            // polling until the job is cancelled.
-            break;
+            // The page stays pending, but not for ever: a monitor that cannot
+            // be reached (id 4) or gives no known answer ends the job.
+            if (qel_tb_calc_age_in_ms(&ts_last_answer) > k_unanswered_limit_ms)
+            {
+                debug_log("RASTERTOQEL -> QEL DAEMON STATUS", "NOT AVAILABLE");
+                std::fprintf(stderr,
+                             "ERROR: The print monitor has not answered for %lu s; the job stops\n",
+                             k_unanswered_limit_ms / 1000);
+                return EV_QEL_JOB_MONITOR_LOST;
+            }
+            continue;
         }
+        qel_tb_set_time_stamp(&ts_last_answer);
     }
     lo_wait_for_last_page();
     return cancel_requested() ? EV_QEL_JOB_CANCELLED : EV_QEL_JOB_END;

@@ -104,9 +104,9 @@ TS_QEL_TB_PAGE_PROCCESS_PAGE_SETTINGS page_settings_from_header(const cups_page_
     settings.advanced_distance = static_cast<int32_t>(header.AdvanceDistance);
     settings.trailing_blanks = static_cast<int32_t>(header_value(header.Duplex));
     settings.number_of_copies = static_cast<int32_t>(header.NumCopies);
-    // Only an identifier of the filter's header; it means nothing to the monitor.
-    settings.raster_header = static_cast<int32_t>(
-        static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&header) & 0xFFFFFFFFu));
+    // The field means nothing to the monitor; no address of the filter's
+    // memory leaves the process.
+    settings.raster_header = 0;
     return settings;
 }
 

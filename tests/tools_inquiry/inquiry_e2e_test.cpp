@@ -188,6 +188,11 @@ TEST_P(InquiryOnPort, EmptyCodeOnlyOpensSynchronisesAndCloses)
     ToolRun run = Run({port, "[0000]"});
     EXPECT_EQ(run.iExit, 0);
     EXPECT_EQ(mask_build_moment(run.out), expected_text("0000.txt", port));
+
+    // Only bits without a kind: nothing is asked, so nothing went unanswered.
+    run = Run({"-s", port, "[0020]"});
+    EXPECT_EQ(run.iExit, 0);
+    EXPECT_EQ(run.out, "! Qel_InquiryTool: data inquiry [0020] not supported \n");
     EXPECT_TRUE(Inquiries().empty());
 }
 
@@ -224,13 +229,20 @@ TEST_P(InquiryOnPort, APrinterThatAnswersOnlySomeKinds)
     ToolRun run = Run({port, "[0013]"});
     EXPECT_EQ(run.iExit, 0);
     EXPECT_EQ(mask_build_moment(run.out), expected_text("0013_partial.txt", port));
+
+    // Switched off behind a live port: no kind answered is a failed run, closed as usual.
+    port = Start({"silent:inquiry:0"});
+    run = Run({port, "[0023]"});
+    EXPECT_EQ(run.iExit, 255);
+    EXPECT_EQ(mask_build_moment(run.out), expected_text("0023_none_answered.txt", port));
+    EXPECT_EQ(Inquiries(), (std::vector<int>{0x01, 0x02}));
 }
 
 TEST_P(InquiryOnPort, APortThatGoesAwayFailsTheRequestsAfterIt)
 {
     std::string port = Start({"disconnect:inquiry:1"});
     ToolRun run = Run({port, "[0003]"});
-    EXPECT_EQ(run.iExit, 0);
+    EXPECT_EQ(run.iExit, 255) << "no kind was answered";
     EXPECT_EQ(mask_build_moment(run.out), expected_text("0003_port_gone.txt", port));
 }
 

@@ -99,8 +99,9 @@ template <typename F> void lo_print_line(TS_QEL_TOOL_RUN* psRun, F fnFormat)
     qel_tool_print(psRun, "%s", acLine.data());
 }
 
-// The answer of one kind: progress, raw line and, with "-v", the decoded lines.
-void lo_inquire_kind(TS_QEL_TOOL_RUN* psRun, const TS_QEL_INQ_KIND* psKind,
+// The answer of one kind: progress, raw line and, with "-v", the decoded lines. Returns
+// whether the printer answered.
+bool lo_inquire_kind(TS_QEL_TOOL_RUN* psRun, const TS_QEL_INQ_KIND* psKind,
                      std::vector<unsigned char>& ubRecord)
 {
     int iMask = 1 << psKind->iBit;
@@ -111,7 +112,7 @@ void lo_inquire_kind(TS_QEL_TOOL_RUN* psRun, const TS_QEL_INQ_KIND* psKind,
     {
         qel_tool_outcome(psRun, 0);
         qel_tool_error(psRun, "inquiry [%4.4X] failed => %s\n", iMask, pszFailure);
-        return;
+        return false;
     }
     qel_tool_outcome(psRun, 1);
     qel_tool_progress(psRun, "# Inquiry [%4.4X] - %s\n", iMask, psKind->pszRecord);
@@ -123,12 +124,17 @@ void lo_inquire_kind(TS_QEL_TOOL_RUN* psRun, const TS_QEL_INQ_KIND* psKind,
         for (const TS_QEL_INQ_FIELD& sField : psKind->asFields)
             lo_print_line(psRun, [&](char* psz, size_t n)
                           { return qel_inq_format_field(&sField, ubView, psz, n); });
+    return true;
 }
 
 // Every set bit of the code, from bit 0 to bit 15; failures do not end the loop. Each kind
-// has a buffer of exactly its record size for the whole run.
-void lo_inquire_all(TS_QEL_TOOL_RUN* psRun)
+// has a buffer of exactly its record size for the whole run. Returns true when kinds were
+// asked for and the printer answered none of them (a printer switched off behind a live port);
+// bits without a kind count neither way.
+bool lo_inquire_all(TS_QEL_TOOL_RUN* psRun)
 {
+    int nAsked = 0;
+    int nAnswered = 0;
     std::array<std::vector<unsigned char>, 16> aubRecords;
     for (const TS_QEL_INQ_KIND& sKind : qel_inq_kinds())
         aubRecords[static_cast<size_t>(sKind.iBit)].resize(sKind.nSize);
@@ -144,8 +150,11 @@ void lo_inquire_all(TS_QEL_TOOL_RUN* psRun)
             qel_tool_error(psRun, "data inquiry [%4.4X] not supported \n", iMask);
             continue;
         }
-        lo_inquire_kind(psRun, psKind, aubRecords[static_cast<size_t>(iBit)]);
+        nAsked++;
+        if (lo_inquire_kind(psRun, psKind, aubRecords[static_cast<size_t>(iBit)]))
+            nAnswered++;
     }
+    return nAsked > 0 && nAnswered == 0;
 }
 
 } // namespace
@@ -155,8 +164,12 @@ int main(int argc, char** argv)
     TS_QEL_TOOL_RUN sRun;
     if (qel_tool_start(&sRun, &k_sInquiryTool, stdout, argc, argv) && qel_tool_connect(&sRun))
     {
-        lo_inquire_all(&sRun);
+        bool fNothingAnswered = lo_inquire_all(&sRun);
         qel_tool_disconnect(&sRun);
+        // A run in which the printer answered nothing is a failure, so that a monitoring
+        // script sees a dead printer; partial answers still end with 0.
+        if (fNothingAnswered)
+            sRun.iResult = -1;
     }
     return qel_tool_finish(&sRun);
 }

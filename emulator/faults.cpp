@@ -136,4 +136,37 @@ bool parse_fault(std::string_view text, Fault& fault, std::string* error)
     return true;
 }
 
+bool parse_stall(std::string_view text, Stall& stall, std::string* error)
+{
+    auto bad = [&](const char* why)
+    {
+        if (error)
+            *error = "stall \"" + std::string(text) + "\": " + why;
+        return false;
+    };
+    const std::size_t colon = text.find(':');
+    if (colon == std::string_view::npos)
+        return bad("expected BYTES:SECONDS");
+    const std::string_view bytes = text.substr(0, colon);
+    std::string_view seconds = text.substr(colon + 1);
+    std::size_t after = 0;
+    const auto [end, ec] = std::from_chars(bytes.data(), bytes.data() + bytes.size(), after);
+    if (ec != std::errc() || end != bytes.data() + bytes.size() || bytes.empty())
+        return bad("BYTES must be a number");
+    // Seconds with up to three decimals, kept as milliseconds.
+    const std::size_t dot = seconds.find('.');
+    const std::string_view whole = seconds.substr(0, dot);
+    std::string_view fraction =
+        dot == std::string_view::npos ? std::string_view() : seconds.substr(dot + 1);
+    unsigned s = 0, f = 0;
+    if ((whole.empty() && fraction.empty()) || (!whole.empty() && !to_unsigned(whole, s)) ||
+        fraction.size() > 3 || (!fraction.empty() && !to_unsigned(fraction, f)) ||
+        (dot != std::string_view::npos && fraction.empty()) || s > 3600)
+        return bad("SECONDS must be a number of seconds up to 3600, at most three decimals");
+    for (std::size_t i = fraction.size(); i < 3; ++i)
+        f *= 10;
+    stall = Stall{after, s * 1000 + f};
+    return true;
+}
+
 } // namespace qel_vp

@@ -1,8 +1,6 @@
-// qel-printer-emulator: command-line front end of the virtual printer.
-//
-//   qel-printer-emulator (--tty PATH | --lp PATH | --usb [--product 0xNNNN]) [--out DIR]
-//                [--transcript FILE] [--fault FAULT]... [--config-file FILE] [--raw]
-//   qel-printer-emulator --decode FILE [--out DIR]
+// qel-printer-emulator: command-line front end of the printer emulator; one or several
+// printers on pseudo-terminals or emulated USB devices in one process, or the decoder of a
+// captured command stream. See usage() and README.md.
 #include "virtual_printer.h"
 
 #include <cerrno>
@@ -12,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <pthread.h>
 
 namespace
@@ -20,15 +19,18 @@ namespace
 void usage(std::FILE* out)
 {
     std::fputs(
-        "usage: qel-printer-emulator (--tty PATH | --lp PATH | --usb [--product 0xNNNN]\n"
-        "                    [--bus N] [--address N]) [--out DIR] [--transcript FILE]\n"
-        "                    [--fault KIND[:EXCHANGE[:NTH[:PARAM]]]]... [--config-file FILE]\n"
-        "                    [--raw]\n"
+        "usage: qel-printer-emulator [PRINTER-OPTION]... PORT [PRINTER-OPTION]... [PORT ...]\n"
         "       qel-printer-emulator --decode FILE [--out DIR]\n"
-        "  faults: silent late wrong-type wrong-size wrong-first short cancel stray split\n"
-        "          merge disconnect\n"
+        "  PORT: --tty PATH | --lp PATH | --usb (repeat for several printers in one process)\n"
+        "  PRINTER-OPTION (before the first PORT: for every printer; after a PORT: for it):\n"
+        "    --product 0xNNNN --bus N --address N --serial SN (USB)\n"
+        "    --out DIR --transcript FILE --config-file FILE --raw\n"
+        "    --fault KIND[:EXCHANGE[:NTH[:PARAM]]] --stall-after BYTES:SECONDS\n"
+        "  faults: silent late wrong-type wrong-size wrong-first wrong-second short cancel\n"
+        "          stray split merge disconnect\n"
         "  exchanges: any inquiry config-download config-upload upload-start upload-block\n"
-        "             upload-end reset\n",
+        "             upload-end reset\n"
+        "  SIGUSR1: every USB printer is plugged in again at the next free address\n",
         out);
 }
 
@@ -67,14 +69,39 @@ int decode_file(const std::string& path, const std::string& out_dir)
     return result.ok() ? 0 : 1;
 }
 
+// One printer of the command line.
+struct PrinterSpec
+{
+    qel_vp::PrinterOptions options;
+    std::string config_file;
+    bool address_given = false;
+};
+
+// The next free address after `from` on a bus (1-127, wrapping), 0 when none is.
+unsigned next_free_address(const std::vector<PrinterSpec>& specs, unsigned bus, unsigned from)
+{
+    for (unsigned step = 1; step <= 127; ++step)
+    {
+        const unsigned a = (from - 1 + step) % 127 + 1;
+        bool taken = false;
+        for (const PrinterSpec& s : specs)
+            taken = taken || (s.options.kind == qel_vp::PortKind::Usb && s.options.bus == bus &&
+                              s.options.address == a);
+        if (!taken)
+            return a;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    qel_vp::PrinterOptions options;
-    bool have_port = false;
+    PrinterSpec defaults;
+    std::vector<PrinterSpec> specs;
     std::string decode_path;
-    std::string config_file;
+    // Options before the first port are defaults; after a port they are that printer's own.
+    auto current = [&]() -> PrinterSpec& { return specs.empty() ? defaults : specs.back(); };
 
     for (int i = 1; i < argc; ++i)
     {
@@ -83,14 +110,15 @@ int main(int argc, char** argv)
         auto value = [&]() -> const char* { return argv[++i]; };
         if ((arg == "--tty" || arg == "--lp") && has_value)
         {
-            options.kind = arg == "--tty" ? qel_vp::PortKind::Ttys : qel_vp::PortKind::Lp;
-            options.link_path = value();
-            have_port = true;
+            specs.push_back(defaults);
+            specs.back().options.kind =
+                arg == "--tty" ? qel_vp::PortKind::Ttys : qel_vp::PortKind::Lp;
+            specs.back().options.link_path = value();
         }
         else if (arg == "--usb")
         {
-            options.kind = qel_vp::PortKind::Usb;
-            have_port = true;
+            specs.push_back(defaults);
+            specs.back().options.kind = qel_vp::PortKind::Usb;
         }
         else if ((arg == "--product" || arg == "--bus" || arg == "--address") && has_value)
         {
@@ -99,36 +127,56 @@ int main(int argc, char** argv)
             if (!parse_number(text, arg == "--product" ? 0xFFFF : 127, n) ||
                 (arg != "--product" && n == 0))
             {
-                std::fprintf(stderr, "qel-printer-emulator: bad %s value \"%s\"\n", arg.c_str(), text);
+                std::fprintf(stderr, "qel-printer-emulator: bad %s value \"%s\"\n", arg.c_str(),
+                             text);
                 return 2;
             }
             if (arg == "--product")
-                options.product = static_cast<std::uint16_t>(n);
+                current().options.product = static_cast<std::uint16_t>(n);
             else if (arg == "--bus")
-                options.bus = static_cast<unsigned>(n);
+                current().options.bus = static_cast<unsigned>(n);
             else
-                options.address = static_cast<unsigned>(n);
+            {
+                current().options.address = static_cast<unsigned>(n);
+                current().address_given = true;
+            }
+        }
+        else if (arg == "--serial" && has_value)
+        {
+            const std::string serial = value();
+            if (serial.empty() || serial.size() > 17)
+            {
+                std::fprintf(stderr, "qel-printer-emulator: --serial takes 1 to 17 characters\n");
+                return 2;
+            }
+            current().options.serial = serial;
         }
         else if (arg == "--out" && has_value)
-            options.out_dir = value();
+            current().options.out_dir = value();
         else if (arg == "--transcript" && has_value)
-            options.transcript_file = value();
+            current().options.transcript_file = value();
         else if (arg == "--config-file" && has_value)
-            config_file = value();
+            current().config_file = value();
         else if (arg == "--decode" && has_value)
             decode_path = value();
         else if (arg == "--raw")
-            options.protocol = false;
-        else if (arg == "--fault" && has_value)
+            current().options.protocol = false;
+        else if ((arg == "--fault" || arg == "--stall-after") && has_value)
         {
-            qel_vp::Fault fault;
             std::string error;
-            if (!qel_vp::parse_fault(value(), fault, &error))
+            qel_vp::Fault fault;
+            qel_vp::Stall stall;
+            const bool ok = arg == "--fault" ? qel_vp::parse_fault(value(), fault, &error)
+                                             : qel_vp::parse_stall(value(), stall, &error);
+            if (!ok)
             {
                 std::fprintf(stderr, "qel-printer-emulator: %s\n", error.c_str());
                 return 2;
             }
-            options.faults.push_back(fault);
+            if (arg == "--fault")
+                current().options.faults.push_back(fault);
+            else
+                current().options.stalls.push_back(stall);
         }
         else if (arg == "--help" || arg == "-h")
         {
@@ -145,50 +193,110 @@ int main(int argc, char** argv)
     }
 
     if (!decode_path.empty())
-        return decode_file(decode_path, options.out_dir);
-    if (!have_port)
+        return decode_file(decode_path, defaults.options.out_dir);
+    if (specs.empty())
     {
         usage(stderr);
         return 2;
     }
-    if (!config_file.empty())
+    bool usb = false;
+    for (std::size_t n = 0; n < specs.size(); ++n)
     {
-        std::string error;
-        if (!qel_vp::load_printer_data(config_file, options.data, &error))
+        PrinterSpec& spec = specs[n];
+        qel_vp::PrinterOptions& o = spec.options;
+        if (o.kind == qel_vp::PortKind::Usb)
         {
-            std::fprintf(stderr, "qel-printer-emulator: %s\n", error.c_str());
-            return 2;
+            usb = true;
+            // Printers without an address of their own take the next free one from 5 on.
+            if (!spec.address_given)
+            {
+                std::vector<PrinterSpec> placed;
+                for (const PrinterSpec& other : specs)
+                    if (other.address_given)
+                        placed.push_back(other);
+                o.address = next_free_address(placed, o.bus, 4);
+                spec.address_given = true;
+            }
+        }
+        if (!spec.config_file.empty())
+        {
+            std::string error;
+            if (!qel_vp::load_printer_data(spec.config_file, o.data, &error))
+            {
+                std::fprintf(stderr, "qel-printer-emulator: %s\n", error.c_str());
+                return 2;
+            }
         }
     }
 
-    // SIGTERM and SIGINT are taken by sigwait below; block them before any thread starts.
-    sigset_t stop_signals;
-    sigemptyset(&stop_signals);
-    sigaddset(&stop_signals, SIGTERM);
-    sigaddset(&stop_signals, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+    // The signals are taken by sigwait below; block them before any thread starts.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    qel_vp::VirtualPrinter printer(options);
-    std::string error;
-    if (!printer.start(&error))
+    std::vector<std::unique_ptr<qel_vp::VirtualPrinter>> printers;
+    for (const PrinterSpec& spec : specs)
     {
-        std::fprintf(stderr, "qel-printer-emulator: %s\n", error.c_str());
-        return 1;
+        printers.push_back(std::make_unique<qel_vp::VirtualPrinter>(spec.options));
+        std::string error;
+        if (!printers.back()->start(&error))
+        {
+            std::fprintf(stderr, "qel-printer-emulator: %s\n", error.c_str());
+            return 1;
+        }
     }
-    if (options.kind == qel_vp::PortKind::Usb)
-        std::printf("UMOCKDEV_DIR=%s\n", printer.umockdev_dir().c_str());
-    std::printf("READY %s\n", printer.port_name().c_str());
+    if (usb)
+        for (const auto& p : printers)
+            if (!p->umockdev_dir().empty())
+            {
+                std::printf("UMOCKDEV_DIR=%s\n", p->umockdev_dir().c_str());
+                break;
+            }
+    for (const auto& p : printers)
+        std::printf("READY %s\n", p->port_name().c_str());
     std::fflush(stdout);
 
     int signal_number = 0;
-    sigwait(&stop_signals, &signal_number);
-    printer.stop();
+    while (sigwait(&signals, &signal_number) == 0 && signal_number == SIGUSR1)
+    {
+        // A host that enumerates again finds every USB printer at another address.
+        for (std::size_t n = 0; n < specs.size(); ++n)
+        {
+            qel_vp::PrinterOptions& o = specs[n].options;
+            if (o.kind != qel_vp::PortKind::Usb)
+                continue;
+            const unsigned to = next_free_address(specs, o.bus, o.address);
+            const std::string from = printers[n]->port_name();
+            std::string error;
+            if (to == 0 || !printers[n]->replug(to, &error))
+            {
+                std::fprintf(stderr, "qel-printer-emulator: %s: %s\n", from.c_str(), error.c_str());
+                continue;
+            }
+            o.address = to;
+            std::printf("MOVED %s %s\n", from.c_str(), printers[n]->port_name().c_str());
+        }
+        std::fflush(stdout);
+    }
 
-    const auto frames = printer.transcript();
-    const auto errors = printer.errors();
-    std::fprintf(stderr, "qel-printer-emulator: %zu bytes, %zu frames, %zu pages, %zu errors\n",
-                 printer.received().size(), frames.size(), printer.pages().size(), errors.size());
-    for (const auto& e : errors)
-        std::fprintf(stderr, "qel-printer-emulator: offset %zu: %s\n", e.offset, e.message.c_str());
+    for (std::size_t n = 0; n < printers.size(); ++n)
+    {
+        qel_vp::VirtualPrinter& printer = *printers[n];
+        const std::string name = printer.port_name();
+        printer.stop();
+        const auto frames = printer.transcript();
+        const auto errors = printer.errors();
+        std::fprintf(stderr,
+                     "qel-printer-emulator: %s: %zu bytes, %zu frames, %zu pages, %zu boundary "
+                     "errors, %zu errors\n",
+                     name.c_str(), printer.received().size(), frames.size(), printer.pages().size(),
+                     printer.boundary_errors().size(), errors.size());
+        for (const auto& e : errors)
+            std::fprintf(stderr, "qel-printer-emulator: %s: offset %zu: %s\n", name.c_str(),
+                         e.offset, e.message.c_str());
+    }
     return 0;
 }

@@ -6,11 +6,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
 #include <mutex>
 #include <thread>
+
+struct _UMockdevTestbed; // umockdev's testbed, named here without its header
 
 namespace qel_vp
 {
@@ -43,6 +46,17 @@ class PrinterCore
     // Writes what is left of the transcript (at stop).
     void finish();
 
+    // A new job begins (see ProtocolEngine::job_start); boundary errors go to stderr at once.
+    void job_start();
+    // How many bytes the port may take from the host now: 0 while a stall lasts (`resume` is
+    // then its end), else up to the next stall point (SIZE_MAX when no stall is left).
+    std::size_t may_take(Clock::time_point now, Clock::time_point* resume);
+    // The host holds the port (pty: has the slave open; USB: has the interface claimed).
+    void set_host_attached(bool attached) { host_attached_ = attached; }
+    bool host_attached() const { return host_attached_.load(); }
+    // The port's name in messages.
+    void set_label(std::string label);
+
     void request_disconnect();
     bool disconnect_requested() const { return disconnect_.load(); }
     void set_connected(bool connected);
@@ -58,6 +72,7 @@ class PrinterCore
 
   private:
     void write_transcript(bool final);
+    void report_boundary_errors();
     void wake();
     static void page_done(const Page& page, void* user);
 
@@ -65,10 +80,15 @@ class PrinterCore
     std::string out_dir_;
     std::FILE* transcript_ = nullptr;
     std::size_t total_received_ = 0;
+    std::deque<Stall> stalls_;
+    Clock::time_point stall_end_{};
+    std::size_t boundary_reported_ = 0;
+    std::string label_;
     std::deque<Chunk> queue_;
     Clock::time_point last_due_{};
     std::atomic<bool> disconnect_{false};
     std::atomic<bool> connected_{false};
+    std::atomic<bool> host_attached_{false};
     void (*waker_)(void*) = nullptr;
     void* waker_user_ = nullptr;
 };
@@ -86,12 +106,16 @@ class PtyPort
   private:
     void run();
     static void wake(void* self);
+    void read_host(std::vector<std::uint8_t>& buf, std::size_t limit);
+    void host_opened_or_closed(std::vector<std::uint8_t>& buf);
 
     PrinterCore& core_;
     PrinterOptions options_;
     int master_ = -1;
     int slave_ = -1;
     int wake_pipe_[2] = {-1, -1};
+    int watch_ = -1;     // inotify on the slave: the host's opens and closes
+    int host_opens_ = 0; // the host's open descriptors of the slave
     bool linked_ = false;
     std::atomic<bool> stop_{false};
     std::thread thread_;
@@ -105,13 +129,25 @@ class UsbDevice
     ~UsbDevice();
     bool start(std::string* error);
     void stop();
+    // Unplugged and plugged in again at `address` of the same bus.
+    bool move_to(unsigned address, std::string* error);
     std::string name() const;
     std::string root_dir() const;
 
-    struct State; // the usbdevfs handler's view of the device
+    struct State; // the usbdevfs handler's view of the device at one address
 
   private:
+    bool plug(unsigned address, std::string* error);
+    void unplug();
+
+    PrinterCore& core_;
+    PrinterOptions options_;
+    _UMockdevTestbed* testbed_ = nullptr; // the process's emulated bus, shared
+    std::string root_;
+    unsigned port_ = 0; // hub port: the sysfs name stays across moves
     std::unique_ptr<State> state_;
+    // Earlier addresses: hosts may still hold their nodes open (and get ENODEV).
+    std::vector<std::unique_ptr<State>> retired_;
 };
 
 } // namespace qel_vp

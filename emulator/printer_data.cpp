@@ -329,4 +329,14 @@ bool load_printer_data(const std::string& path, PrinterData& data, std::string* 
     return true;
 }
 
+void set_serial_number(PrinterData& data, std::string_view serial)
+{
+    // Bytes 18-34 of the information record; a 17-character number has no terminating zero.
+    std::vector<std::uint8_t>& r = data.records[1];
+    if (r.size() < 35)
+        return;
+    std::fill(r.begin() + 18, r.begin() + 35, 0);
+    std::copy_n(serial.begin(), std::min<std::size_t>(serial.size(), 17), r.begin() + 18);
+}
+
 } // namespace qel_vp

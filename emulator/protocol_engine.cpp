@@ -102,6 +102,8 @@ struct ProtocolEngine::Impl
     std::size_t base = 0;                      // stream offset of pending[0]
     std::vector<Frame> transcript;
     std::vector<DecodeError> errors;
+    std::vector<DecodeError> boundary_errors;
+    std::optional<std::size_t> job_first_byte; // a job began here; its first command not seen yet
     std::vector<Upload> uploads;
     bool upload_running = false;
     std::optional<ConfigBlock> pending_config;
@@ -540,6 +542,14 @@ std::vector<Reply> ProtocolEngine::feed(std::span<const std::uint8_t> bytes)
         if (length == 0)
             break;
         const std::size_t offset = m.base + used;
+        if (m.job_first_byte && kind != FrameKind::Sync)
+        {
+            if (kind == FrameKind::Garbage)
+                m.boundary_errors.push_back(
+                    {offset,
+                     "the job begins inside a command (the tail of a cut-off one?): " + why});
+            m.job_first_byte.reset();
+        }
         if (kind == FrameKind::Sync && m.pages_in.page_open())
             m.error(offset, "byte 00 inside a page (ignored)");
         if (kind == FrameKind::Garbage || kind == FrameKind::OtherFrame)
@@ -559,6 +569,27 @@ std::vector<Reply> ProtocolEngine::feed(std::span<const std::uint8_t> bytes)
     m.pending.erase(m.pending.begin(), m.pending.begin() + static_cast<std::ptrdiff_t>(used));
     m.base += used;
     return out;
+}
+
+void ProtocolEngine::job_start()
+{
+    Impl& m = *impl_;
+    const std::size_t at = m.base + m.pending.size();
+    if (!m.pending.empty())
+    {
+        m.boundary_errors.push_back({at, "a new job begins while the command at offset " +
+                                             std::to_string(m.base) + " is unfinished (" +
+                                             std::to_string(m.pending.size()) +
+                                             " bytes of it received)"});
+        m.job_first_byte.reset(); // the new bytes go on with the unfinished command
+        return;
+    }
+    m.job_first_byte = at;
+}
+
+const std::vector<DecodeError>& ProtocolEngine::boundary_errors() const
+{
+    return impl_->boundary_errors;
 }
 
 void ProtocolEngine::set_faults(std::vector<Fault> faults)

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <poll.h>
 #include <pty.h>
+#include <sys/inotify.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -74,11 +75,55 @@ bool PtyPort::start(std::string* error)
     if (!slave_name || ::symlink(slave_name, link.c_str()) != 0)
         return fail(error, "cannot link " + link);
     linked_ = true;
+    // The host's opens and closes of the slave mark its jobs. (Our own descriptor was opened
+    // before the watch and is never opened again.)
+    watch_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watch_ < 0 || ::inotify_add_watch(watch_, slave_name, IN_OPEN | IN_CLOSE) < 0)
+        return fail(error, "inotify on " + std::string(slave_name));
 
     core_.set_waker(&PtyPort::wake, this);
     core_.set_connected(true);
     thread_ = std::thread([this] { run(); });
     return true;
+}
+
+void PtyPort::read_host(std::vector<std::uint8_t>& buf, std::size_t limit)
+{
+    const ssize_t n = ::read(master_, buf.data(), std::min(buf.size(), limit));
+    if (n > 0)
+        core_.host_sent(std::span<const std::uint8_t>(buf.data(), static_cast<std::size_t>(n)));
+}
+
+void PtyPort::host_opened_or_closed(std::vector<std::uint8_t>& buf)
+{
+    alignas(inotify_event) char events[4096];
+    ssize_t n;
+    while ((n = ::read(watch_, events, sizeof events)) > 0)
+    {
+        for (char* p = events; p < events + n;)
+        {
+            const auto* e = reinterpret_cast<const inotify_event*>(p);
+            p += sizeof(inotify_event) + e->len;
+            if (e->mask & IN_OPEN)
+            {
+                // The first open after none is a new job.
+                if (host_opens_++ == 0)
+                {
+                    core_.job_start();
+                    core_.set_host_attached(true);
+                }
+            }
+            else if ((e->mask & IN_CLOSE) && host_opens_ > 0 && --host_opens_ == 0)
+            {
+                // What the host wrote before it closed belongs to the job that ended.
+                pollfd fd{master_, POLLIN, 0};
+                while (::poll(&fd, 1, 0) > 0 && (fd.revents & POLLIN) &&
+                       core_.may_take(Clock::now(), nullptr) > 0)
+                    read_host(buf, core_.may_take(Clock::now(), nullptr));
+                core_.set_host_attached(false);
+            }
+        }
+    }
 }
 
 void PtyPort::run()
@@ -125,10 +170,19 @@ void PtyPort::run()
                 1 + static_cast<int>(duration_cast<milliseconds>(not_before - now).count());
         else if (!sending && due != Clock::time_point{})
             timeout_ms = 1 + static_cast<int>(duration_cast<milliseconds>(due - now).count());
-        pollfd fds[2] = {{master_, POLLIN, 0}, {wake_pipe_[0], POLLIN, 0}};
+        // A stalled printer takes nothing from the line (nor notices the host's jobs).
+        Clock::time_point resume{};
+        const std::size_t allowed = core_.may_take(now, &resume);
+        if (allowed == 0)
+            timeout_ms =
+                std::min(timeout_ms,
+                         1 + static_cast<int>(duration_cast<milliseconds>(resume - now).count()));
+        pollfd fds[3] = {{master_, static_cast<short>(allowed ? POLLIN : 0), 0},
+                         {wake_pipe_[0], POLLIN, 0},
+                         {allowed ? watch_ : -1, POLLIN, 0}};
         if (sending)
             fds[0].events |= POLLOUT;
-        ::poll(fds, 2, std::max(0, timeout_ms));
+        ::poll(fds, 3, std::max(0, timeout_ms));
         if (fds[1].revents & POLLIN)
         {
             char drain[64];
@@ -136,13 +190,12 @@ void PtyPort::run()
             {
             }
         }
+        // Opens and closes first, in order: a close takes what the ending job wrote, an open
+        // marks where the next job begins.
+        if (fds[2].revents & POLLIN)
+            host_opened_or_closed(buf);
         if (fds[0].revents & POLLIN)
-        {
-            const ssize_t n = ::read(master_, buf.data(), buf.size());
-            if (n > 0)
-                core_.host_sent(
-                    std::span<const std::uint8_t>(buf.data(), static_cast<std::size_t>(n)));
-        }
+            read_host(buf, core_.may_take(Clock::now(), nullptr));
     }
     if (!stop_)
     {
@@ -170,7 +223,7 @@ void PtyPort::stop()
         ::unlink(options_.link_path.c_str());
         linked_ = false;
     }
-    for (int* fd : {&master_, &slave_, &wake_pipe_[0], &wake_pipe_[1]})
+    for (int* fd : {&master_, &slave_, &wake_pipe_[0], &wake_pipe_[1], &watch_})
         if (*fd >= 0)
         {
             ::close(*fd);

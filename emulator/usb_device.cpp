@@ -11,6 +11,9 @@
 #include <cstring>
 #include <filesystem>
 #include <linux/usbdevice_fs.h>
+#include <map>
+#include <mutex>
+#include <set>
 #include <sys/ioctl.h>
 
 namespace qel_vp
@@ -58,6 +61,80 @@ std::string hex_bytes(std::initializer_list<unsigned> bytes)
     return s;
 }
 
+// The emulated USB bus of this process: one umockdev testbed (umockdev serves one per process,
+// through UMOCKDEV_DIR) shared by every emulated printer, and the addresses in use.
+struct UsbBus
+{
+    std::mutex mutex;
+    UMockdevTestbed* testbed = nullptr;
+    std::string root;
+    unsigned users = 0;
+    unsigned next_port = 1; // hub port of the next device (its sysfs name BUS-PORT)
+    std::set<std::pair<unsigned, unsigned>> addresses;
+};
+
+UsbBus& usb_bus()
+{
+    static UsbBus bus;
+    return bus;
+}
+
+UMockdevTestbed* bus_acquire(std::string& root)
+{
+    UsbBus& b = usb_bus();
+    std::lock_guard lock(b.mutex);
+    if (b.users++ == 0)
+    {
+        b.testbed = umockdev_testbed_new();
+        gchar* dir = umockdev_testbed_get_root_dir(b.testbed);
+        b.root = dir;
+        g_free(dir);
+    }
+    root = b.root;
+    return b.testbed;
+}
+
+void bus_release()
+{
+    UsbBus& b = usb_bus();
+    std::lock_guard lock(b.mutex);
+    if (b.users == 0 || --b.users > 0)
+        return;
+    g_object_unref(b.testbed); // removes the testbed directory
+    b.testbed = nullptr;
+    std::error_code ec;
+    std::filesystem::remove_all(b.root, ec);
+    b.root.clear();
+}
+
+bool bus_take_address(unsigned bus, unsigned address, std::string* error)
+{
+    UsbBus& b = usb_bus();
+    std::lock_guard lock(b.mutex);
+    if (address == 0 || address > 127 || !b.addresses.insert({bus, address}).second)
+    {
+        if (error)
+            *error = "USB address " + std::to_string(bus) + "/" + std::to_string(address) +
+                     " is taken or invalid";
+        return false;
+    }
+    return true;
+}
+
+void bus_free_address(unsigned bus, unsigned address)
+{
+    UsbBus& b = usb_bus();
+    std::lock_guard lock(b.mutex);
+    b.addresses.erase({bus, address});
+}
+
+unsigned bus_new_port()
+{
+    UsbBus& b = usb_bus();
+    std::lock_guard lock(b.mutex);
+    return b.next_port++;
+}
+
 } // namespace
 
 struct UsbDevice::State
@@ -74,7 +151,10 @@ struct UsbDevice::State
     bool driver_bound = true; // the kernel's usblp until libusb detaches it
     bool claimed = false;
     bool gone = false;
+    std::atomic<bool> unplugged{false}; // this address went away (the printer moved on)
+    unsigned address = 0;
     std::deque<PendingUrb> pending_in;
+    std::deque<PendingUrb> pending_out; // held while the printer stalls
     std::deque<PendingUrb> done;
     std::optional<Chunk> current; // chunk being handed out packet by packet
     std::size_t current_pos = 0;
@@ -83,6 +163,8 @@ struct UsbDevice::State
     State(PrinterCore& c, const PrinterOptions& o) : core(c), options(o) {}
 
     void fill_pending();
+    void take_out(PendingUrb p);
+    void take_pending_out();
     void disconnect_now();
     gboolean handle(UMockdevIoctlClient* client);
 };
@@ -93,14 +175,44 @@ void UsbDevice::State::disconnect_now()
         return;
     gone = true;
     // Every waiting URB ends as the kernel ends them on unplug.
-    for (PendingUrb& p : pending_in)
+    for (auto* q : {&pending_in, &pending_out})
     {
-        urb_of(p.urb)->status = -ESHUTDOWN;
-        urb_of(p.urb)->actual_length = 0;
-        done.push_back(p);
+        for (PendingUrb& p : *q)
+        {
+            urb_of(p.urb)->status = -ESHUTDOWN;
+            urb_of(p.urb)->actual_length = 0;
+            done.push_back(p);
+        }
+        q->clear();
     }
-    pending_in.clear();
-    core.set_connected(false);
+    if (!unplugged)
+        core.set_connected(false);
+}
+
+// The printer takes the bytes of an OUT transfer.
+void UsbDevice::State::take_out(PendingUrb p)
+{
+    usbdevfs_urb* u = urb_of(p.urb);
+    core.host_sent(
+        std::span<const std::uint8_t>(p.buffer->data, static_cast<std::size_t>(u->buffer_length)));
+    u->actual_length = u->buffer_length;
+    u->status = 0;
+    done.push_back(p);
+    // A disconnect that the frame caused takes effect before the next request.
+    if (core.disconnect_requested())
+        disconnect_now();
+    fill_pending();
+}
+
+// OUT transfers held during a stall go on once it is over.
+void UsbDevice::State::take_pending_out()
+{
+    while (!gone && !pending_out.empty() && core.may_take(Clock::now(), nullptr) > 0)
+    {
+        PendingUrb p = pending_out.front();
+        pending_out.pop_front();
+        take_out(p);
+    }
 }
 
 void UsbDevice::State::fill_pending()
@@ -150,7 +262,7 @@ gboolean UsbDevice::State::handle(UMockdevIoctlClient* client)
         umockdev_ioctl_client_complete(client, result, err);
         return TRUE;
     };
-    if (core.disconnect_requested())
+    if (core.disconnect_requested() || unplugged)
         disconnect_now();
 
     switch (request)
@@ -211,11 +323,15 @@ gboolean UsbDevice::State::handle(UMockdevIoctlClient* client)
             if (!claimed)
                 return complete(-1, EINVAL);
             claimed = false;
+            core.set_host_attached(false);
             return complete(0, 0);
         }
         if (driver_bound)
             return complete(-1, EBUSY);
+        if (!claimed)
+            core.job_start(); // a host that claims the interface begins a job
         claimed = true;
+        core.set_host_attached(true);
         return complete(0, 0);
     }
     case USBDEVFS_SETCONFIGURATION:
@@ -256,15 +372,12 @@ gboolean UsbDevice::State::handle(UMockdevIoctlClient* client)
                      urb_data->client_addr};
         if (u->endpoint == kEpOut)
         {
-            core.host_sent(std::span<const std::uint8_t>(
-                buffer->data, static_cast<std::size_t>(u->buffer_length)));
-            u->actual_length = u->buffer_length;
-            u->status = 0;
-            done.push_back(p);
-            // A disconnect that the frame caused takes effect before the next request.
-            if (core.disconnect_requested())
-                disconnect_now();
-            fill_pending();
+            take_pending_out();
+            // A stalled printer leaves the transfer pending (the host's time-out discards it).
+            if (!pending_out.empty() || core.may_take(Clock::now(), nullptr) == 0)
+                pending_out.push_back(p);
+            else
+                take_out(p);
         }
         else
             pending_in.push_back(p);
@@ -273,6 +386,7 @@ gboolean UsbDevice::State::handle(UMockdevIoctlClient* client)
     case USBDEVFS_REAPURB:
     case USBDEVFS_REAPURBNDELAY:
     {
+        take_pending_out();
         fill_pending();
         if (done.empty())
             return complete(-1, gone ? ENODEV : EAGAIN);
@@ -288,15 +402,16 @@ gboolean UsbDevice::State::handle(UMockdevIoctlClient* client)
     case USBDEVFS_DISCARDURB:
     {
         const gulong addr = *reinterpret_cast<gulong*>(arg->data);
-        for (auto it = pending_in.begin(); it != pending_in.end(); ++it)
-            if (it->client_addr == addr)
-            {
-                urb_of(it->urb)->status = -ENOENT;
-                urb_of(it->urb)->actual_length = 0;
-                done.push_back(*it);
-                pending_in.erase(it);
-                return complete(0, 0);
-            }
+        for (auto* q : {&pending_in, &pending_out})
+            for (auto it = q->begin(); it != q->end(); ++it)
+                if (it->client_addr == addr)
+                {
+                    urb_of(it->urb)->status = -ENOENT;
+                    urb_of(it->urb)->actual_length = 0;
+                    done.push_back(*it);
+                    q->erase(it);
+                    return complete(0, 0);
+                }
         return complete(-1, EINVAL);
     }
     default:
@@ -306,7 +421,7 @@ gboolean UsbDevice::State::handle(UMockdevIoctlClient* client)
 }
 
 UsbDevice::UsbDevice(PrinterCore& core, const PrinterOptions& options)
-    : state_(std::make_unique<State>(core, options))
+    : core_(core), options_(options)
 {
 }
 
@@ -323,20 +438,46 @@ gboolean on_ioctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer user
     return static_cast<UsbDevice::State*>(user)->handle(client);
 }
 
+void detach(UMockdevTestbed* testbed, UsbDevice::State& s);
+
 } // namespace
 
 bool UsbDevice::start(std::string* error)
 {
-    State& s = *state_;
-    const PrinterOptions& o = s.options;
-    char node[64];
-    std::snprintf(node, sizeof node, "bus/usb/%03u/%03u", o.bus, o.address);
-    s.devnode = std::string("/dev/") + node;
-    const std::string devpath =
-        "/devices/usb" + std::to_string(o.bus) + "/" + std::to_string(o.bus) + "-1";
-    s.sysfs = "/sys" + devpath;
+    if (state_)
+        return true;
+    testbed_ = bus_acquire(root_);
+    port_ = bus_new_port();
+    if (!plug(options_.address, error))
+    {
+        stop();
+        return false;
+    }
+    core_.set_connected(true);
+    return true;
+}
 
-    const unsigned pid = o.product;
+bool UsbDevice::plug(unsigned address, std::string* error)
+{
+    const unsigned bus = options_.bus;
+    if (!bus_take_address(bus, address, error))
+        return false;
+    auto state = std::make_unique<State>(core_, options_);
+    State& s = *state;
+    s.testbed = testbed_;
+    s.address = address;
+    char node[64];
+    std::snprintf(node, sizeof node, "bus/usb/%03u/%03u", bus, address);
+    s.devnode = std::string("/dev/") + node;
+    const std::string devpath = "/devices/usb" + std::to_string(bus) + "/" + std::to_string(bus) +
+                                "-" + std::to_string(port_);
+    s.sysfs = "/sys" + devpath;
+    // A handler left on this node by an earlier plug gives way.
+    for (auto& old : retired_)
+        if (old->devnode == s.devnode)
+            detach(testbed_, *old);
+
+    const unsigned pid = options_.product;
     // Device, configuration, printer interface (class 7/1/2), bulk IN 0x81 and OUT 0x02.
     const std::string descriptors =
         hex_bytes({0x12, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x40, kVendor & 0xFF, kVendor >> 8,
@@ -347,76 +488,129 @@ bool UsbDevice::start(std::string* error)
         hex_bytes({0x07, 0x05, kEpOut, 0x02, kPacket, 0x00, 0x00});
     char ids[64];
     std::snprintf(ids, sizeof ids, "A: idVendor=%04x\nA: idProduct=%04x\n", kVendor, pid);
-    const std::string description =
+    std::string description =
         "P: " + devpath + "\nN: " + node + "\nE: DEVNAME=" + s.devnode +
-        "\nE: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\nA: busnum=" + std::to_string(o.bus) +
-        "\nA: devnum=" + std::to_string(o.address) + "\n" + ids +
-        "A: bConfigurationValue=1\nA: speed=12\nH: descriptors=" + descriptors + "\n";
+        "\nE: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\nA: busnum=" + std::to_string(bus) +
+        "\nA: devnum=" + std::to_string(address) + "\n" + ids +
+        "A: bConfigurationValue=1\nA: speed=12\n";
+    if (!options_.serial.empty())
+        description += "A: serial=" + options_.serial + "\n";
+    description += "H: descriptors=" + descriptors + "\n";
 
-    s.testbed = umockdev_testbed_new();
     GError* gerr = nullptr;
-    if (!umockdev_testbed_add_from_string(s.testbed, description.c_str(), &gerr))
+    if (!umockdev_testbed_add_from_string(testbed_, description.c_str(), &gerr))
     {
         if (error)
             *error = std::string("umockdev device: ") + (gerr ? gerr->message : "failed");
         g_clear_error(&gerr);
-        stop();
+        bus_free_address(bus, address);
         return false;
     }
-    gchar* root = umockdev_testbed_get_root_dir(s.testbed);
-    s.root = root;
-    g_free(root);
     s.handler = umockdev_ioctl_base_new();
     g_signal_connect(s.handler, "handle-ioctl", G_CALLBACK(on_ioctl), &s);
-    if (!umockdev_testbed_attach_ioctl(s.testbed, s.devnode.c_str(), s.handler, &gerr))
+    if (!umockdev_testbed_attach_ioctl(testbed_, s.devnode.c_str(), s.handler, &gerr))
     {
         if (error)
             *error = std::string("umockdev ioctl handler: ") + (gerr ? gerr->message : "failed");
         g_clear_error(&gerr);
-        stop();
+        g_object_unref(s.handler);
+        s.handler = nullptr;
+        umockdev_testbed_remove_device(testbed_, s.sysfs.c_str());
+        bus_free_address(bus, address);
         return false;
     }
-    s.core.set_connected(true);
+    state_ = std::move(state);
     return true;
 }
 
-void UsbDevice::stop()
+void UsbDevice::unplug()
 {
+    if (!state_)
+        return;
     State& s = *state_;
-    if (s.testbed)
+    // Hosts that still hold the old node get ENODEV from now on, as after an unplug.
+    s.unplugged = true;
+    umockdev_testbed_uevent(testbed_, s.sysfs.c_str(), "remove");
+    umockdev_testbed_remove_device(testbed_, s.sysfs.c_str());
+    bus_free_address(options_.bus, s.address);
+    retired_.push_back(std::move(state_));
+}
+
+bool UsbDevice::move_to(unsigned address, std::string* error)
+{
+    if (!state_)
     {
-        if (s.handler)
-            umockdev_testbed_detach_ioctl(s.testbed, s.devnode.c_str(), nullptr);
-        g_object_unref(s.testbed); // removes the testbed directory
-        s.testbed = nullptr;
+        if (error)
+            *error = "the USB printer is not plugged in";
+        return false;
     }
+    if (address == state_->address || !bus_take_address(options_.bus, address, error))
+    {
+        if (error && address == state_->address)
+            *error = "the printer is at address " + std::to_string(address) + " already";
+        return false;
+    }
+    bus_free_address(options_.bus, address); // taken again by plug()
+    const unsigned old = state_->address;
+    unplug();
+    if (!plug(address, error))
+    {
+        std::string ignored;
+        plug(old, &ignored);
+        return false;
+    }
+    umockdev_testbed_uevent(testbed_, state_->sysfs.c_str(), "add");
+    return true;
+}
+
+namespace
+{
+
+void detach(UMockdevTestbed* testbed, UsbDevice::State& s)
+{
     if (s.handler)
     {
+        umockdev_testbed_detach_ioctl(testbed, s.devnode.c_str(), nullptr);
         g_object_unref(s.handler);
         s.handler = nullptr;
     }
-    for (auto* q : {&s.pending_in, &s.done})
+    for (auto* q : {&s.pending_in, &s.pending_out, &s.done})
     {
         for (PendingUrb& p : *q)
             release(p);
         q->clear();
     }
-    if (!s.root.empty())
+}
+
+} // namespace
+
+void UsbDevice::stop()
+{
+    if (!testbed_)
+        return;
+    if (state_)
     {
-        std::error_code ec;
-        std::filesystem::remove_all(s.root, ec);
+        detach(testbed_, *state_);
+        umockdev_testbed_remove_device(testbed_, state_->sysfs.c_str());
+        bus_free_address(options_.bus, state_->address);
+        state_.reset();
     }
-    s.core.set_connected(false);
+    for (auto& old : retired_)
+        detach(testbed_, *old);
+    retired_.clear();
+    testbed_ = nullptr;
+    bus_release();
+    core_.set_connected(false);
 }
 
 std::string UsbDevice::name() const
 {
-    return state_->devnode;
+    return state_ ? state_->devnode : std::string();
 }
 
 std::string UsbDevice::root_dir() const
 {
-    return state_->root;
+    return root_;
 }
 
 } // namespace qel_vp

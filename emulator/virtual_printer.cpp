@@ -8,8 +8,13 @@ namespace qel_vp
 {
 
 PrinterCore::PrinterCore(const PrinterOptions& options)
-    : engine(options.data), protocol_(options.protocol), out_dir_(options.out_dir)
+    : engine(options.data), protocol_(options.protocol), out_dir_(options.out_dir),
+      stalls_(options.stalls.begin(), options.stalls.end())
 {
+    if (!options.serial.empty())
+        set_serial_number(engine.data(), options.serial);
+    std::sort(stalls_.begin(), stalls_.end(),
+              [](const Stall& a, const Stall& b) { return a.after_bytes < b.after_bytes; });
     engine.set_faults(options.faults);
     if (!out_dir_.empty())
         engine.set_page_sink(&PrinterCore::page_done, this);
@@ -37,6 +42,14 @@ void PrinterCore::host_sent(std::span<const std::uint8_t> bytes)
         std::lock_guard lock(mutex);
         received.insert(received.end(), bytes.begin(), bytes.end());
         total_received_ += bytes.size();
+        while (!stalls_.empty() && stalls_.front().after_bytes <= total_received_)
+        {
+            const Clock::time_point now = Clock::now();
+            stall_end_ = std::max(now, stall_end_) + std::chrono::milliseconds(stalls_.front().ms);
+            std::fprintf(stderr, "STALL offset %zu on %s: %u ms\n", total_received_, label_.c_str(),
+                         stalls_.front().ms);
+            stalls_.pop_front();
+        }
         if (protocol_)
         {
             for (Reply& r : engine.feed(bytes))
@@ -46,6 +59,7 @@ void PrinterCore::host_sent(std::span<const std::uint8_t> bytes)
                 queue_.push_back(Chunk{std::move(r.bytes), last_due_, r.disconnect});
             }
             write_transcript(false);
+            report_boundary_errors();
         }
         else if (transcript_)
         {
@@ -79,6 +93,44 @@ void PrinterCore::write_transcript(bool final)
         std::fputs(long_page ? " ...\n" : "\n", transcript_);
     }
     std::fflush(transcript_);
+}
+
+void PrinterCore::report_boundary_errors()
+{
+    const auto& errors = engine.boundary_errors();
+    for (; boundary_reported_ < errors.size(); ++boundary_reported_)
+        std::fprintf(stderr, "BOUNDARY-ERROR offset %zu on %s: %s\n",
+                     errors[boundary_reported_].offset, label_.c_str(),
+                     errors[boundary_reported_].message.c_str());
+}
+
+void PrinterCore::job_start()
+{
+    std::lock_guard lock(mutex);
+    if (!protocol_)
+        return;
+    engine.job_start();
+    report_boundary_errors();
+}
+
+std::size_t PrinterCore::may_take(Clock::time_point now, Clock::time_point* resume)
+{
+    std::lock_guard lock(mutex);
+    if (now < stall_end_)
+    {
+        if (resume)
+            *resume = stall_end_;
+        return 0;
+    }
+    if (stalls_.empty())
+        return SIZE_MAX;
+    return stalls_.front().after_bytes - total_received_;
+}
+
+void PrinterCore::set_label(std::string label)
+{
+    std::lock_guard lock(mutex);
+    label_ = std::move(label);
 }
 
 void PrinterCore::finish()
@@ -187,6 +239,7 @@ bool VirtualPrinter::start(std::string* error)
         if (!usb->start(error))
             return false;
         impl_->usb = std::move(usb);
+        impl_->core->set_label(impl_->usb->name());
         return true;
     }
     const std::string& path = impl_->options.link_path;
@@ -197,6 +250,7 @@ bool VirtualPrinter::start(std::string* error)
             *error = "link path \"" + path + "\" must contain \"" + marker + "\"";
         return false;
     }
+    impl_->core->set_label(path);
     auto pty = std::make_unique<PtyPort>(*impl_->core, impl_->options);
     if (!pty->start(error))
         return false;
@@ -265,6 +319,25 @@ unsigned VirtualPrinter::hard_resets() const
     return impl_->locked([](PrinterCore& c) { return c.engine.hard_resets(); });
 }
 
+std::vector<DecodeError> VirtualPrinter::boundary_errors() const
+{
+    return impl_->locked([](PrinterCore& c) { return c.engine.boundary_errors(); });
+}
+
+bool VirtualPrinter::replug(unsigned address, std::string* error)
+{
+    if (!impl_->usb)
+    {
+        if (error)
+            *error = "only a USB printer can be plugged in again";
+        return false;
+    }
+    if (!impl_->usb->move_to(address, error))
+        return false;
+    impl_->core->set_label(impl_->usb->name());
+    return true;
+}
+
 void VirtualPrinter::queue_answer(std::vector<std::uint8_t> bytes)
 {
     impl_->core->queue(std::move(bytes));
@@ -303,6 +376,11 @@ void VirtualPrinter::add_fault(const Fault& fault)
 void VirtualPrinter::disconnect()
 {
     impl_->core->request_disconnect();
+}
+
+bool VirtualPrinter::host_attached() const
+{
+    return impl_->core->host_attached();
 }
 
 bool VirtualPrinter::connected() const

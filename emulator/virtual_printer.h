@@ -138,6 +138,8 @@ void seal_config_block(ConfigBlock& block);
 // record size). Lines without "=" and lines starting with "#" are skipped; anything else that
 // does not parse is an error naming the line.
 bool load_printer_data(const std::string& path, PrinterData& data, std::string* error = nullptr);
+// Puts `serial` (at most 17 characters, padded with zeros) into the information record.
+void set_serial_number(PrinterData& data, std::string_view serial);
 
 // ---------------------------------------------------------------------------------------------
 // Faults
@@ -197,6 +199,16 @@ struct Fault
 // "disconnect:upload-block:3".
 bool parse_fault(std::string_view text, Fault& fault, std::string* error = nullptr);
 const char* fault_kind_name(FaultKind kind);
+
+// The printer stops taking bytes from the host for `ms` milliseconds once it has received
+// `after_bytes` bytes in all (a full buffer, a paper jam cleared by hand), then goes on.
+struct Stall
+{
+    std::size_t after_bytes = 0;
+    unsigned ms = 0;
+};
+// Text form "BYTES:SECONDS", SECONDS with up to three decimals, e.g. "4096:2.5".
+bool parse_stall(std::string_view text, Stall& stall, std::string* error = nullptr);
 const char* exchange_name(Exchange exchange);
 
 // ---------------------------------------------------------------------------------------------
@@ -274,6 +286,12 @@ class ProtocolEngine
     std::size_t received_bytes() const;
     PrinterData& data(); // records and block; changes take effect on the next exchange
 
+    // A new job begins: the host opened the port again (pty) or claimed the interface again
+    // (USB). The stream must then be on a command boundary; when it is not, or when the job's
+    // first bytes start no command (the tail of a cut-off one), a boundary error is recorded.
+    void job_start();
+    const std::vector<DecodeError>& boundary_errors() const;
+
     // Called after each completed page (for writing files as pages finish).
     void set_page_sink(void (*sink)(const Page& page, void* user), void* user);
 
@@ -302,6 +320,8 @@ struct PrinterOptions
     bool protocol = true;           // false: only record bytes and send queued answers
     PrinterData data = default_printer_data();
     std::vector<Fault> faults;
+    std::vector<Stall> stalls;   // by increasing after_bytes
+    std::string serial;          // if set, the serial number of the information record
     std::string out_dir;         // if set, every completed page is written there
     std::string transcript_file; // if set, every frame is appended there as it arrives
 };
@@ -333,6 +353,12 @@ class VirtualPrinter
     ConfigBlock config() const;
     std::optional<ConfigBlock> pending_config() const;
     unsigned hard_resets() const;
+    // Jobs that did not start on a command boundary (see ProtocolEngine::job_start).
+    std::vector<DecodeError> boundary_errors() const;
+    // Usb: the device goes away and comes back at another address of its bus (a host that
+    // enumerates again finds it there); the printer keeps its state. False with a message when
+    // the address is taken or invalid.
+    bool replug(unsigned address, std::string* error = nullptr);
 
     // Raw answer bytes, sent as one chunk (Usb: packets of up to 64 bytes) after what is queued.
     void queue_answer(std::vector<std::uint8_t> bytes);
@@ -344,6 +370,8 @@ class VirtualPrinter
     // The port goes away now (pty closed; Usb: every further URB fails with ENODEV).
     void disconnect();
     bool connected() const;
+    // The host holds the port: has the pty open, or the USB interface claimed.
+    bool host_attached() const;
 
     // Test helpers: wait until at least n bytes / n frames (of any kind but Sync) arrived.
     bool wait_for_bytes(std::size_t n, unsigned timeout_ms) const;

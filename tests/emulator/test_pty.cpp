@@ -139,6 +139,63 @@ TEST(PtyPrinter, TtysLinkLeavesTheLineSettingsToTheHost)
     EXPECT_NE(err.find("Ttys"), std::string::npos);
 }
 
+// Each open of the line after the last close is a new job, which must begin on a command
+// boundary; a stall holds what comes after its point until it is over.
+TEST(PtyPrinter, JobBoundariesStallAndSerialNumber)
+{
+    const std::string dir = test_dir("jobs");
+    PrinterOptions o;
+    o.kind = PortKind::Lp;
+    o.link_path = dir + "/dev/usb/lp0";
+    o.serial = "SN-JOBS";
+    o.stalls = {{4, 700}};
+    VirtualPrinter vp(o);
+    std::string err;
+    ASSERT_TRUE(vp.start(&err)) << err;
+    auto job = [&](const Bytes& bytes, std::size_t total)
+    {
+        const int fd = ::open(o.link_path.c_str(), O_RDWR | O_NOCTTY);
+        EXPECT_TRUE(write_all(fd, bytes));
+        EXPECT_TRUE(vp.wait_for_bytes(total, 3000)) << total;
+        ::close(fd);
+        // (A host that opens again at once could not be told apart from this job.)
+        for (int i = 0; i < 600 && vp.host_attached(); ++i)
+            ::usleep(5000);
+        EXPECT_FALSE(vp.host_attached());
+    };
+
+    const int fd = ::open(o.link_path.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    for (int i = 0; i < 600 && !vp.host_attached(); ++i)
+        ::usleep(5000);
+    EXPECT_TRUE(vp.host_attached());
+    ASSERT_TRUE(write_all(fd, {0x1D, 0x61, 0x00, 0x02}));
+    const Bytes info = read_some(fd, 121);
+    ASSERT_EQ(info.size(), 121u);
+    EXPECT_EQ(std::string(info.begin() + 22, info.begin() + 39),
+              std::string("SN-JOBS\0\0\0\0\0\0\0\0\0\0", 17));
+    // The stall began with the 4th byte: the next request waits for its end.
+    ASSERT_TRUE(write_all(fd, {0x1B, 0xFF, 0x46, 0x00}));
+    EXPECT_FALSE(vp.wait_for_bytes(8, 300));
+    EXPECT_TRUE(vp.wait_for_bytes(8, 2000));
+    EXPECT_EQ(read_some(fd, 259).size(), 259u);
+    ::close(fd);
+    for (int i = 0; i < 600 && vp.host_attached(); ++i)
+        ::usleep(5000);
+    EXPECT_TRUE(vp.boundary_errors().empty());
+
+    // A job cut off inside a command; the next job begins there, and the one after it with
+    // the tail of a command.
+    job({0x1B, 0xFF, 0x46}, 11);
+    job({0x00}, 12);
+    job({0xF0, 0x01}, 14);
+    const auto errors = vp.boundary_errors();
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0].offset, 11u);
+    EXPECT_NE(errors[0].message.find("offset 8 is unfinished"), std::string::npos);
+    EXPECT_EQ(errors[1].offset, 12u);
+}
+
 TEST(PtyPrinter, FaultsAndPagesOverTheLine)
 {
     const std::string dir = test_dir("faults");

@@ -14,18 +14,19 @@ using Bytes = std::vector<std::uint8_t>;
 namespace
 {
 
-// A libusb session on the printer at bus 1, address 5, opened and claimed as the printer
-// access library does it.
+// A libusb session on the printer at bus 1, address 5 (or another), opened and claimed as the
+// printer access library does it.
 class UsbHost
 {
   public:
-    UsbHost()
+    explicit UsbHost(unsigned address = 5)
     {
         libusb_init(&ctx_);
         libusb_device** list = nullptr;
         const ssize_t n = libusb_get_device_list(ctx_, &list);
         for (ssize_t i = 0; i < n; ++i)
-            if (libusb_get_bus_number(list[i]) == 1 && libusb_get_device_address(list[i]) == 5)
+            if (libusb_get_bus_number(list[i]) == 1 &&
+                libusb_get_device_address(list[i]) == address)
             {
                 libusb_get_device_descriptor(list[i], &descriptor_);
                 libusb_config_descriptor* config = nullptr;
@@ -102,7 +103,9 @@ PrinterOptions usb_options(std::uint16_t product = 0x0002)
 
 TEST(UsbPrinter, LibusbEnumeratesOpensClaimsAndExchanges)
 {
-    VirtualPrinter vp(usb_options(0x0013));
+    PrinterOptions options = usb_options(0x0013);
+    options.stalls = {{18, 1500}};
+    VirtualPrinter vp(options);
     std::string err;
     ASSERT_TRUE(vp.start(&err)) << err;
     EXPECT_EQ(vp.port_name(), "/dev/bus/usb/001/005");
@@ -148,7 +151,21 @@ TEST(UsbPrinter, LibusbEnumeratesOpensClaimsAndExchanges)
         ASSERT_EQ(block.size(), 259u);
         const ConfigBlock c = vp.config();
         EXPECT_TRUE(std::equal(c.begin(), c.end(), block.begin() + 4));
+
+        // The 18th byte began a stall: an OUT transfer waits, and times out unread.
+        EXPECT_EQ(host.write({0x1B, 0xFF, 0x46}, 150), LIBUSB_ERROR_TIMEOUT);
+        EXPECT_EQ(vp.received().size(), 18u);
+        // Taken once the stall is over.
+        EXPECT_EQ(host.write({0x1B, 0xFF, 0x46}, 5000), 3);
     }
+    // The next claim begins a job inside the request the last one cut off.
+    EXPECT_TRUE(vp.boundary_errors().empty());
+    {
+        UsbHost again;
+        ASSERT_EQ(again.claim_result_, 0);
+    }
+    ASSERT_EQ(vp.boundary_errors().size(), 1u);
+    EXPECT_EQ(vp.boundary_errors()[0].offset, 21u);
     const auto frames = vp.transcript();
     ASSERT_EQ(frames.size(), 3u);
     EXPECT_EQ(frames[1].kind, FrameKind::Inquiry);
@@ -215,28 +232,44 @@ TEST(UsbPrinter, ProgramServesAnotherProcess)
         // The printer process must not see the wrapper's own testbed.
         ::unsetenv("UMOCKDEV_DIR");
         ::unsetenv("LD_PRELOAD");
-        ::execl(program, program, "--usb", "--product", "0x0010", static_cast<char*>(nullptr));
+        // Two printers in one process, each with its serial number.
+        ::execl(program, program, "--usb", "--product", "0x0010", "--serial", "SN-FIRST", "--usb",
+                "--serial", "SN-SECOND", static_cast<char*>(nullptr));
         ::_exit(127);
     }
     ::close(out[1]);
     FILE* lines = ::fdopen(out[0], "r");
     char line[512];
-    std::string dir, ready;
-    while (std::fgets(line, sizeof line, lines))
+    std::string dir;
+    std::vector<std::string> ready;
+    auto next_line = [&]
     {
-        std::string s(line);
+        std::string s = std::fgets(line, sizeof line, lines) ? line : "";
         if (!s.empty() && s.back() == '\n')
             s.pop_back();
+        return s;
+    };
+    while (ready.size() < 2)
+    {
+        const std::string s = next_line();
+        if (s.empty())
+            break;
         if (s.rfind("UMOCKDEV_DIR=", 0) == 0)
             dir = s.substr(13);
         if (s.rfind("READY ", 0) == 0)
-        {
-            ready = s.substr(6);
-            break;
-        }
+            ready.push_back(s.substr(6));
     }
-    EXPECT_EQ(ready, "/dev/bus/usb/001/005");
+    EXPECT_EQ(ready, (std::vector<std::string>{"/dev/bus/usb/001/005", "/dev/bus/usb/001/006"}));
     ASSERT_FALSE(dir.empty());
+    // The serial number field of the information record (inquiry bit 1).
+    auto serial_of = [](UsbHost& host)
+    {
+        EXPECT_EQ(host.write({0x1D, 0x61, 0x00, 0x02}), 4);
+        const Bytes answer = host.read_until(121);
+        return answer.size() == 121 ? std::string(answer.begin() + 22, answer.begin() + 39)
+                                    : std::string();
+    };
+    const std::string padded_first("SN-FIRST\0\0\0\0\0\0\0\0\0", 17);
 
     // This process (under the preload library) now talks to the other process's device.
     ::setenv("UMOCKDEV_DIR", dir.c_str(), 1);
@@ -249,6 +282,27 @@ TEST(UsbPrinter, ProgramServesAnotherProcess)
         const Bytes answer = host.read_until(43);
         ASSERT_EQ(answer.size(), 43u);
         EXPECT_EQ(answer[2], 9);
+        EXPECT_EQ(serial_of(host), padded_first);
+    }
+    {
+        UsbHost second(6);
+        ASSERT_EQ(second.claim_result_, 0);
+        EXPECT_EQ(second.descriptor_.idProduct, 0x0002);
+        EXPECT_EQ(serial_of(second), std::string("SN-SECOND\0\0\0\0\0\0\0\0", 17));
+    }
+    // Plugged in again: each printer at the next free address; a new enumeration finds it
+    // there, and nothing at the old address.
+    ::kill(pid, SIGUSR1);
+    EXPECT_EQ(next_line(), "MOVED /dev/bus/usb/001/005 /dev/bus/usb/001/007");
+    EXPECT_EQ(next_line(), "MOVED /dev/bus/usb/001/006 /dev/bus/usb/001/008");
+    {
+        UsbHost gone(5);
+        EXPECT_EQ(gone.handle_, nullptr);
+        UsbHost moved(7);
+        ASSERT_NE(moved.handle_, nullptr);
+        ASSERT_EQ(moved.claim_result_, 0);
+        EXPECT_EQ(moved.descriptor_.idProduct, 0x0010);
+        EXPECT_EQ(serial_of(moved), padded_first);
     }
     ::kill(pid, SIGTERM);
     int status = 0;

@@ -89,7 +89,8 @@ extern "C"
     } ET_QEL_TB_DRIVER_IO_PIPE_ACCESS;
 
     /* Makes the FIFO, or takes the caller's own FIFO found at the path, with
-     * mode 0600 (owner only, whatever the umask).  -1, changing nothing,
+     * mode 0660 (owner and group, whatever the umask; a caller running as
+     * root gives it to the group "lp" of CUPS's filters).  -1, changing nothing,
      * when the path holds anything else: a link (never followed), a file, a
      * FIFO of another user; or when the FIFO cannot be made. */
     QEL_TB_EXPORT int qel_tb_initialize_named_pipe(const char* named_pipe_path);

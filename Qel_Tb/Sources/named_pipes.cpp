@@ -3,6 +3,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,8 +16,13 @@ namespace
 constexpr unsigned long lo_open_timeout_ms = 3000;
 // Longest pause between two empty tries of an open, a read or a write.
 constexpr unsigned long lo_idle_pause_ms = 10;
-// Mode of the FIFOs made here: read and write for their owner only.
-constexpr mode_t lo_fifo_mode = 0600;
+// Mode of the FIFOs made here: read and write for their owner and group,
+// nothing for others.
+constexpr mode_t lo_fifo_mode = 0660;
+// CUPS runs its filters as user and group "lp".  The print monitor runs as
+// root; the FIFOs it makes go to that group so that the filter can open them
+// and nobody else can.
+constexpr const char* lo_filter_group = "lp";
 
 void lo_pause_after_empty_try(unsigned long timeout_ms)
 {
@@ -83,8 +89,7 @@ extern "C" int qel_tb_initialize_named_pipe(const char* named_pipe_path)
     if (named_pipe_path == nullptr)
         return -1;
     // The FIFOs carry page images and the monitor's commands: only the
-    // owner may use them.  A daemon that serves a filter of another user
-    // hands the FIFO to that user itself.
+    // owner and, for a root daemon, the filter's group may use them.
     if (mkfifo(named_pipe_path, lo_fifo_mode) != 0 && errno != EEXIST)
         return -1;
     // Whatever is at the path now (made here, or found there) must be our
@@ -103,7 +108,14 @@ extern "C" int qel_tb_initialize_named_pipe(const char* named_pipe_path)
     struct stat opened;
     const bool f_same = fstat(fd, &opened) == 0 && opened.st_dev == named.st_dev &&
                         opened.st_ino == named.st_ino && S_ISFIFO(opened.st_mode);
-    const int result = (f_same && fchmod(fd, lo_fifo_mode) == 0) ? 0 : -1;
+    bool f_ok = f_same && fchmod(fd, lo_fifo_mode) == 0;
+    if (f_ok && geteuid() == 0)
+    {
+        const struct group* filter_group = getgrnam(lo_filter_group);
+        if (filter_group != nullptr)
+            f_ok = fchown(fd, static_cast<uid_t>(-1), filter_group->gr_gid) == 0;
+    }
+    const int result = f_ok ? 0 : -1;
     close(fd);
     return result;
 }

@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,21 +42,29 @@ mode_t ModeOf(const std::string& p)
 }
 } // namespace
 
-TEST_F(NamedPipe, CreatedForItsOwnerOnlyWhateverTheUmask)
+TEST_F(NamedPipe, CreatedForItsOwnerAndTheFilterGroupOnlyWhateverTheUmask)
 {
-    EXPECT_EQ(ModeOf(path) & 07777, 0600u);
+    EXPECT_EQ(ModeOf(path) & 07777, 0660u);
+    // A root daemon hands its FIFOs to CUPS's filter group.
+    const struct group* lp = getgrnam("lp");
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    if (geteuid() == 0 && lp != nullptr)
+        EXPECT_EQ(st.st_gid, lp->gr_gid);
+    else
+        EXPECT_EQ(st.st_gid, getegid());
     const mode_t old = umask(0277);
     const std::string other = dir.file("other.fifo");
     EXPECT_EQ(qel_tb_initialize_named_pipe(other.c_str()), 0);
     umask(old);
     EXPECT_TRUE(S_ISFIFO(ModeOf(other)));
-    EXPECT_EQ(ModeOf(other) & 07777, 0600u);
+    EXPECT_EQ(ModeOf(other) & 07777, 0660u);
 
     // An existing FIFO of the caller counts as success and is closed to
     // everybody else again.
     ASSERT_EQ(chmod(path.c_str(), 0666), 0);
     EXPECT_EQ(qel_tb_initialize_named_pipe(path.c_str()), 0);
-    EXPECT_EQ(ModeOf(path) & 07777, 0600u);
+    EXPECT_EQ(ModeOf(path) & 07777, 0660u);
 
     EXPECT_EQ(qel_tb_initialize_named_pipe(dir.file("missing/x.fifo").c_str()), -1);
 }

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <grp.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -43,11 +44,18 @@ bool lo_is_fifo_path(const char* path, struct stat* st)
     return lstat(path, st) == 0 && S_ISFIFO(st->st_mode);
 }
 
+bool lo_is_filter_group(gid_t gid)
+{
+    const struct group* filter_group = getgrnam("lp");
+    return filter_group != nullptr && filter_group->gr_gid == gid;
+}
+
 // Whether the file described by `st` (from lstat) may carry a job: a FIFO
 // that no local user other than root and the filter's own user can read or
 // write.  Its owner is root (the daemon) or the filter's user; nobody else
 // has access, and its group has access only when the group is the
-// filter's own or root's.  Otherwise `why` tells what is wrong.
+// filter's own, root's or CUPS's filter group "lp" (the group a root
+// daemon gives its FIFOs).  Otherwise `why` tells what is wrong.
 bool lo_is_trusted_fifo(const char* path, const struct stat& st, char* why, size_t why_size)
 {
     const mode_t mode = st.st_mode & 07777;
@@ -68,7 +76,8 @@ bool lo_is_trusted_fifo(const char* path, const struct stat& st, char* why, size
         std::snprintf(why, why_size, "it is open to all users (mode %04o)",
                       static_cast<unsigned>(mode));
     }
-    else if ((mode & S_IRWXG) != 0 && st.st_gid != 0 && st.st_gid != getegid())
+    else if ((mode & S_IRWXG) != 0 && st.st_gid != 0 && st.st_gid != getegid() &&
+             !lo_is_filter_group(st.st_gid))
     {
         std::snprintf(why, why_size, "it is open to group %u (mode %04o)",
                       static_cast<unsigned>(st.st_gid), static_cast<unsigned>(mode));

@@ -98,6 +98,9 @@ void PtyPort::host_opened_or_closed(std::vector<std::uint8_t>& buf)
 {
     alignas(inotify_event) char events[4096];
     ssize_t n;
+    // A host that opened while the bytes before a close were being read may have written some
+    // of its own among them: the start of its job cannot be placed, and is not checked.
+    bool drained = false;
     while ((n = ::read(watch_, events, sizeof events)) > 0)
     {
         for (char* p = events; p < events + n;)
@@ -109,17 +112,20 @@ void PtyPort::host_opened_or_closed(std::vector<std::uint8_t>& buf)
                 // The first open after none is a new job.
                 if (host_opens_++ == 0)
                 {
-                    core_.job_start();
+                    if (!drained)
+                        core_.job_start();
                     core_.set_host_attached(true);
                 }
             }
             else if ((e->mask & IN_CLOSE) && host_opens_ > 0 && --host_opens_ == 0)
             {
-                // What the host wrote before it closed belongs to the job that ended.
+                // What the host wrote before it closed belongs to the job that ended; its last
+                // bytes may still be on their way through the pty (hence the short wait).
                 pollfd fd{master_, POLLIN, 0};
-                while (::poll(&fd, 1, 0) > 0 && (fd.revents & POLLIN) &&
+                while (::poll(&fd, 1, 10) > 0 && (fd.revents & POLLIN) &&
                        core_.may_take(Clock::now(), nullptr) > 0)
                     read_host(buf, core_.may_take(Clock::now(), nullptr));
+                drained = true;
                 core_.set_host_attached(false);
             }
         }

@@ -5,7 +5,7 @@
 #include "filter_harness.h"
 #include "private_tmp.h"
 #include "line_decoder.h"
-#include "page_encoder.h"
+#include "reference_encoder.h"
 #include "virtual_printer.h"
 
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 #include "Qel_Tb.h"
 #include "filter_harness.h"
 #include "line_decoder.h"
-#include "page_encoder.h"
+#include "reference_encoder.h"
 #include "private_tmp.h"
 #include "virtual_printer.h"
 

@@ -1,7 +1,8 @@
 // Tests of the page command encoder: known lines and pages, and random pages
 // that must decode back to the lines that should print.
 #include "line_decoder.h"
-#include "page_encoder.h"
+#include "page_streamer.h"
+#include "reference_encoder.h"
 #include "virtual_printer.h"
 
 #include <gtest/gtest.h>
@@ -15,13 +16,12 @@ using Bytes = std::vector<unsigned char>;
 namespace
 {
 
-// The command(s) set_graphics_dot_line produces for one line.
+// The command(s) the shipped encoder produces for one line.
 Bytes graphics(const Bytes& line)
 {
-    Bytes buffer(2 * line.size() + 4 + 16, 0xEE);
-    const uint32_t size_buffer = 0;
-    const uint32_t n = set_graphics_dot_line(buffer.data(), &size_buffer, line.data(),
-                                             static_cast<uint32_t>(line.size()));
+    Bytes buffer(dot_line_room(line.size()), 0xEE);
+    const uint32_t n =
+        encode_dot_line(buffer.data(), line.data(), static_cast<uint32_t>(line.size()));
     EXPECT_LE(n, 2 * line.size() + 4);
     buffer.resize(n);
     return buffer;
@@ -67,10 +67,27 @@ cups_page_header2_t page_header(uint32_t width, uint32_t height)
     return header;
 }
 
+// One copy by the reference copy loop.  When `lines` are the lines the
+// header's page prints, the shipped streaming encoder, fed the page line by
+// line, must give the same bytes.
 Bytes page_copy(const cups_page_header2_t& header, const Bytes& image, uint32_t lines)
 {
     Bytes stream;
     encode_page_copy(header, image.data(), lines, stream);
+    const uint32_t width = header.cupsBytesPerLine;
+    if (image.size() == size_t{width} * header.cupsHeight &&
+        lines == prepare_page(header, image.data(), width, header.cupsHeight))
+    {
+        TS_QEL_PAGE_STREAMER streamer;
+        streamer_begin(streamer, page_layout_from_header(header));
+        Bytes streamed;
+        for (uint32_t y = 0; y < header.cupsHeight; ++y)
+        {
+            streamer_add_line(streamer, image.data() + size_t{y} * width, streamed);
+        }
+        streamer_finish(streamer, streamed);
+        EXPECT_EQ(streamed, stream);
+    }
     return stream;
 }
 
@@ -191,6 +208,14 @@ TEST(RepeatDotLine, CountsAreSplitAt255)
     EXPECT_EQ(set_repeat_dot_line(buffer.data(), &size_buffer, 256), 10u);
     EXPECT_EQ(set_repeat_dot_line(buffer.data(), &size_buffer, 0), 0u);
     EXPECT_EQ(set_repeat_dot_line(nullptr, &size_buffer, 3), 0u);
+
+    // The shipped encoder's repeat commands.
+    Bytes stream{0x77};
+    append_repeat_lines(0, stream);
+    EXPECT_EQ(stream, Bytes{0x77});
+    append_repeat_lines(600, stream);
+    EXPECT_EQ(stream, (Bytes{0x77, 0x1B, 0xF0, 0x04, 0x01, 0xFF, 0x1B, 0xF0, 0x04, 0x01, 0xFF, 0x1B,
+                             0xF0, 0x04, 0x01, 0x5A}));
 }
 
 TEST(PageStart, SpeedDensityAndPath)
@@ -221,13 +246,13 @@ TEST(PageStart, DensityAndPathTables)
         {255, 0x00}, {7, 0xFF},  {101, 0xFF}, {0x10014, 0xFF}};
     for (const auto& [compression, density] : densities)
     {
-        EXPECT_EQ(density_for_compression(compression), density) << compression;
+        EXPECT_EQ(density_for_step(compression), density) << compression;
     }
     const std::pair<unsigned, unsigned char> paths[] = {{0, 4}, {1, 1}, {2, 2},
                                                         {3, 0}, {4, 4}, {257, 4}};
     for (const auto& [position, path] : paths)
     {
-        EXPECT_EQ(path_for_media_position(position), path) << position;
+        EXPECT_EQ(path_for_position(position), path) << position;
     }
 }
 
@@ -247,9 +272,11 @@ TEST(PageEnd, FormFeedAndCut)
     {
         set_header_value(header.AdvanceMedia, advance);
         set_header_value(header.CutMedia, cut);
-        Bytes stream;
-        end_page(header, stream);
-        EXPECT_EQ(stream, expected) << advance << " " << cut;
+        unsigned char out[QEL_PAGE_END_MAX];
+        EXPECT_EQ(Bytes(out, out + write_page_end(header, out)), expected) << advance << " " << cut;
+        Bytes reference;
+        end_page(header, reference);
+        EXPECT_EQ(reference, expected) << advance << " " << cut;
     }
 
     // The cut at the end of the job: needs cupsInteger[1] = 1 and a cut.

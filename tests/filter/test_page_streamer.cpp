@@ -1,8 +1,8 @@
 // The streaming encoder of the stand-alone path against the reference copy
 // loop over a whole page image: the same bytes for random pages, bottom
 // cut-offs, trimming and pages whose stream ends early.
-#include "page_encoder.h"
 #include "page_streamer.h"
+#include "reference_encoder.h"
 
 #include <gtest/gtest.h>
 
@@ -72,105 +72,32 @@ Bytes reference_copy(const cups_page_header2_t& header, Bytes image, uint32_t li
     return stream;
 }
 
-// The streamer fed line by line, drained at random moments.
+// The streamer fed line by line into an output buffer that is written out
+// (and emptied) at random moments, as the filter does.
 Bytes streamed_copy(TS_QEL_PAGE_STREAMER& streamer, std::mt19937& rng,
                     const cups_page_header2_t& header, const Bytes& image, uint32_t lines_read)
 {
     const size_t width = header.cupsBytesPerLine;
     Bytes stream;
+    Bytes out;
     auto drain = [&]
     {
-        stream.insert(stream.end(), streamer_output(streamer),
-                      streamer_output(streamer) + streamer_output_size(streamer));
-        streamer_output_taken(streamer);
+        stream.insert(stream.end(), out.begin(), out.end());
+        out.clear();
     };
-    streamer_begin(streamer, header);
+    streamer_begin(streamer, page_layout_from_header(header));
     for (uint32_t y = 0; y < lines_read; ++y)
     {
-        streamer_add_line(streamer, image.data() + y * width);
+        streamer_add_line(streamer, image.data() + y * width, out);
         if (rng() % 16 == 0)
         {
             drain();
         }
     }
-    streamer_add_blank_lines(streamer, header.cupsHeight - lines_read);
-    streamer_finish(streamer, header);
+    streamer_add_blank_lines(streamer, header.cupsHeight - lines_read, out);
+    streamer_finish(streamer, out);
     drain();
     return stream;
-}
-
-// The RLE8 scan as first written, step by step after the description of
-// the segment scan; the encoder's faster scan must give the same groups.
-// Builds the RLE8 data of a dot line in `target` (capacity `capacity`).
-// Returns false when a group would not fit, in which case the caller falls
-// back to the plain form.  *length receives the data length.
-bool lo_reference_rle8_scan(const unsigned char* line, uint32_t n, unsigned char* target,
-                            uint64_t capacity, uint64_t* length)
-{
-    uint64_t size = 0;
-    uint32_t dot_line = 0;
-    while (dot_line < n)
-    {
-        uint32_t i = dot_line;
-        uint32_t j = i + 1;
-        uint32_t run_len = 0;
-        bool f_ended_by_difference = false;
-        // The segment count is always i + 1 - dot_line.
-        while (!(j >= n || i + 1 - dot_line >= 127u || run_len >= 127u))
-        {
-            ++i;
-            ++j;
-            if (line[i] == line[i - 1])
-            {
-                run_len = (run_len == 0) ? 2 : run_len + 1;
-            }
-            else if (run_len > 0)
-            {
-                f_ended_by_difference = true;
-                break;
-            }
-        }
-
-        if (run_len >= 2)
-        {
-            // A run ends just before the differing byte, or at i when one of
-            // the limits ended the segment.
-            const uint32_t run_end = f_ended_by_difference ? i : i + 1;
-            const uint32_t run_start = run_end - run_len;
-            if (run_start > dot_line)
-            {
-                const uint32_t literal = run_start - dot_line;
-                if (!(literal < capacity - size))
-                {
-                    return false;
-                }
-                target[size++] = static_cast<unsigned char>(literal);
-                std::memcpy(target + size, line + dot_line, literal);
-                size += literal;
-            }
-            if (capacity - size < 2)
-            {
-                return false;
-            }
-            target[size++] = static_cast<unsigned char>(0x80 | run_len);
-            target[size++] = line[run_start];
-            dot_line = run_start + run_len;
-        }
-        else
-        {
-            const uint32_t literal = j - dot_line;
-            if (!(literal < capacity - size))
-            {
-                return false;
-            }
-            target[size++] = static_cast<unsigned char>(literal);
-            std::memcpy(target + size, line + dot_line, literal);
-            size += literal;
-            dot_line = j;
-        }
-    }
-    *length = size;
-    return true;
 }
 
 } // namespace
@@ -232,8 +159,7 @@ TEST(DotLineInPlace, GroupsAreThoseOfTheStepByStepScan)
         }
         Bytes data(graphics_target_size(width));
         uint64_t length = 0;
-        ASSERT_TRUE(
-            lo_reference_rle8_scan(line.data(), width, data.data(), data.size() - 4, &length));
+        ASSERT_TRUE(reference_rle8_scan(line.data(), width, data.data(), data.size() - 4, &length));
         data.resize(length);
 
         Bytes out(dot_line_room(width));
@@ -313,41 +239,43 @@ TEST(PageStreamer, LongMissingStretchCostsOnlyItsRepeatCommands)
     cups_page_header2_t header = header_of(72, 0x80000001u);
     header.AdvanceDistance = 3;
     TS_QEL_PAGE_STREAMER streamer;
-    streamer_begin(streamer, header);
+    streamer_begin(streamer, page_layout_from_header(header));
     Bytes line(72, 0);
     line[0] = 0x80;
-    streamer_add_line(streamer, line.data());
-    streamer_add_blank_lines(streamer, 0x80000000u);
-    streamer_finish(streamer, header);
+    Bytes out;
+    streamer_add_line(streamer, line.data(), out);
+    streamer_add_blank_lines(streamer, 0x80000000u, out);
+    streamer_finish(streamer, out);
     EXPECT_EQ(streamer.nr_printing_lines, 0x80000001u - 3);
     // graphics(line), graphics(blank), repeats for the other blank lines, page end
     const uint64_t repeated = 0x80000000u - 3 - 1;
     const size_t repeat_bytes = 5 * ((repeated + 254) / 255);
     Bytes first(dot_line_room(72));
     const size_t first_size = encode_dot_line(first.data(), line.data(), 72);
-    EXPECT_EQ(streamer_output_size(streamer), first_size + 6 + repeat_bytes + 5);
+    EXPECT_EQ(out.size(), first_size + 6 + repeat_bytes + 5);
 
     // With trimming the whole blank stretch goes.
     set_header_value(header.Duplex, 1);
-    streamer_begin(streamer, header);
-    streamer_add_line(streamer, line.data());
-    streamer_add_blank_lines(streamer, 0x80000000u);
-    streamer_finish(streamer, header);
+    streamer_begin(streamer, page_layout_from_header(header));
+    out.clear();
+    streamer_add_line(streamer, line.data(), out);
+    streamer_add_blank_lines(streamer, 0x80000000u, out);
+    streamer_finish(streamer, out);
     EXPECT_EQ(streamer.nr_printing_lines, 1u);
-    EXPECT_EQ(streamer_output_size(streamer), first_size + 5);
+    EXPECT_EQ(out.size(), first_size + 5);
 
     // A header that announces a cut-off of 1023 lines of 1 MiB, followed by
     // two lines: memory follows the lines that came, not the header.
     TS_QEL_PAGE_STREAMER hostile;
     header = header_of(1u << 20, 1024);
     header.AdvanceDistance = 1023;
-    streamer_begin(hostile, header);
+    streamer_begin(hostile, page_layout_from_header(header));
     Bytes wide(1u << 20, 0);
     wide[0] = 0x80;
-    streamer_add_line(hostile, wide.data());
-    streamer_add_line(hostile, wide.data());
-    streamer_add_blank_lines(hostile, 1022);
-    streamer_finish(hostile, header);
+    streamer_add_line(hostile, wide.data(), out);
+    streamer_add_line(hostile, wide.data(), out);
+    streamer_add_blank_lines(hostile, 1022, out);
+    streamer_finish(hostile, out);
     EXPECT_EQ(hostile.nr_printing_lines, 1u);
     EXPECT_LE(hostile.ring.capacity(), size_t{4} << 20);
 }
@@ -358,21 +286,22 @@ TEST(PageStreamer, AbandonedCopyEndsWithThePageEndOnly)
     set_header_value(header.AdvanceMedia, 1);
     set_header_value(header.CutMedia, 1);
     TS_QEL_PAGE_STREAMER streamer;
-    streamer_begin(streamer, header);
+    streamer_begin(streamer, page_layout_from_header(header));
     Bytes line(72, 0x55);
-    streamer_add_line(streamer, line.data());
-    streamer_add_line(streamer, line.data()); // pending repeat, dropped
+    Bytes out;
+    streamer_add_line(streamer, line.data(), out);
+    streamer_add_line(streamer, line.data(), out); // pending repeat, dropped
     EXPECT_TRUE(streamer_sent_line(streamer));
-    const size_t encoded = streamer_output_size(streamer);
-    streamer_abandon(streamer, header);
-    const Bytes tail(streamer_output(streamer) + encoded,
-                     streamer_output(streamer) + streamer_output_size(streamer));
-    EXPECT_EQ(tail, (Bytes{0x0C, 0x1B, 0xF0, 0x06, 0x01, 0x02}));
+    const size_t encoded = out.size();
+    streamer_abandon(streamer, out);
+    EXPECT_EQ(Bytes(out.begin() + static_cast<ptrdiff_t>(encoded), out.end()),
+              (Bytes{0x0C, 0x1B, 0xF0, 0x06, 0x01, 0x02}));
 
     // Lines still held by the bottom cut-off have not been sent.
     header.AdvanceDistance = 5;
-    streamer_begin(streamer, header);
-    streamer_add_line(streamer, line.data());
+    streamer_begin(streamer, page_layout_from_header(header));
+    out.clear();
+    streamer_add_line(streamer, line.data(), out);
     EXPECT_FALSE(streamer_sent_line(streamer));
-    EXPECT_EQ(streamer_output_size(streamer), 0u);
+    EXPECT_TRUE(out.empty());
 }

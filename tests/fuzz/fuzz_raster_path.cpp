@@ -1,12 +1,15 @@
 // Fuzz target: the filter's stand-alone raster path on an arbitrary raster
 // stream.  libcups reads the headers and dot lines from a memory file, the
-// filter's page image and encoder turn each page into printer commands, and
-// the virtual printer's decoder must read them back without an error; for
-// narrow pages the decoded lines must equal the page image.
+// shipped streaming encoder turns each page, line by line and with its
+// missing lines, into printer commands, which must equal the tests'
+// reference encoding of the page image; the virtual printer's decoder must
+// read them back without an error, and for narrow pages the decoded lines
+// must equal the page image.
 #include "fuzz_check.h"
 
-#include "page_encoder.h"
 #include "page_image.h"
+#include "page_streamer.h"
+#include "reference_encoder.h"
 #include "virtual_printer.h"
 
 #include <cups/raster.h>
@@ -47,19 +50,35 @@ int lo_memory_file(const unsigned char* data, size_t size)
     return fd;
 }
 
-void lo_check_page(const cups_page_header2_t& header, const unsigned char* image)
+// `lines_read` lines of the image came from the stream, the rest are blank.
+void lo_check_page(const cups_page_header2_t& header, const unsigned char* image,
+                   uint32_t lines_read)
 {
     const uint32_t width = header.cupsBytesPerLine;
-    const uint32_t nr_lines = prepare_page(header, image, width, header.cupsHeight);
-    FUZZ_CHECK(nr_lines <= header.cupsHeight);
+    const uint32_t prepared = prepare_page(header, image, width, header.cupsHeight);
+    FUZZ_CHECK(prepared <= header.cupsHeight);
+    const uint32_t first = first_printing_line(header, image, width, prepared);
+    const uint32_t nr_lines = prepared - first;
+    const unsigned char* printed = image + size_t{first} * width;
 
     TS_QEL_PAGE_STREAM stream;
     start_page(header, stream);
+    TS_QEL_PAGE_STREAM reference = stream;
     const unsigned copies = std::min(header.NumCopies, 2u);
+    TS_QEL_PAGE_STREAMER streamer;
     for (unsigned copy = 0; copy < copies; ++copy)
     {
-        encode_page_copy(header, image, nr_lines, stream);
+        encode_page_copy(header, printed, nr_lines, reference);
+        streamer_begin(streamer, page_layout_from_header(header));
+        for (uint32_t y = 0; y < lines_read; ++y)
+        {
+            streamer_add_line(streamer, image + size_t{y} * width, stream);
+        }
+        streamer_add_blank_lines(streamer, header.cupsHeight - lines_read, stream);
+        streamer_finish(streamer, stream);
+        FUZZ_CHECK(streamer.nr_printing_lines == nr_lines);
     }
+    FUZZ_CHECK(stream == reference);
 
     const qel_vp::DecodeResult decoded = qel_vp::decode_page_stream(stream);
     if (copies == 0)
@@ -82,7 +101,7 @@ void lo_check_page(const cups_page_header2_t& header, const unsigned char* image
         FUZZ_CHECK(page.lines.size() == nr_lines);
         for (uint32_t i = 0; i < nr_lines; ++i)
         {
-            const unsigned char* line = image + size_t{i} * width;
+            const unsigned char* line = printed + size_t{i} * width;
             FUZZ_CHECK(page.lines[i] == std::vector<unsigned char>(line, line + width));
         }
     }
@@ -121,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size)
             FUZZ_CHECK(image != nullptr);
             const uint32_t lines = page_image_read(ras, header, image.get(), page);
             FUZZ_CHECK(lines <= header.cupsHeight);
-            lo_check_page(header, image.get());
+            lo_check_page(header, image.get(), lines);
             if (lines < header.cupsHeight)
             {
                 break;

@@ -1,13 +1,15 @@
-// Fuzz target: dot lines through the graphics command encoder and the copy
-// loop, decoded again by the virtual printer's page decoder.  The decoded
-// lines must equal the input lines, byte for byte.
+// Fuzz target: dot lines through the shipped encoder (the dot line encoder
+// and the streaming page encoder), checked against the tests' reference
+// encoder and decoded again by the virtual printer's page decoder.  The
+// decoded lines must equal the input lines, byte for byte.
 //
 // Input: byte 0 and the low bits of byte 1 choose the width of the single
-// lines, the high bits of byte 1 the copy count and the page end, byte 2 the
-// piece size of the copy loop; the rest are the dot bytes.
+// lines, the high bits of byte 1 the copy count and the page end, byte 2 how
+// often the streamed output is taken; the rest are the dot bytes.
 #include "fuzz_check.h"
 
-#include "page_encoder.h"
+#include "page_streamer.h"
+#include "reference_encoder.h"
 #include "virtual_printer.h"
 
 #include <algorithm>
@@ -37,16 +39,21 @@ std::vector<Line> lo_cut_lines(const unsigned char* bytes, size_t n, uint32_t wi
 // next line.
 void lo_check_single_lines(const std::vector<Line>& lines, uint32_t width)
 {
-    cups_page_header2_t header{};
     for (const Line& line : lines)
     {
-        std::vector<unsigned char> buffer(graphics_target_size(width) + 8, 0xA5);
-        const uint32_t used = 0;
-        const uint32_t n = set_graphics_dot_line(buffer.data(), &used, line.data(), width);
+        std::vector<unsigned char> buffer(dot_line_room(width), 0xA5);
+        const uint32_t n = encode_dot_line(buffer.data(), line.data(), width);
         FUZZ_CHECK(n > 0);
         FUZZ_CHECK(n <= 2 * width + 4);
         TS_QEL_PAGE_STREAM stream(buffer.begin(), buffer.begin() + n);
-        end_page(header, stream);
+
+        std::vector<unsigned char> reference(2 * width + 4, 0x5A);
+        const uint32_t used = 0;
+        reference.resize(set_graphics_dot_line(reference.data(), &used, line.data(), width));
+        FUZZ_CHECK(stream == reference);
+
+        unsigned char end[QEL_PAGE_END_MAX];
+        stream.insert(stream.end(), end, end + write_page_end(false, false, end));
 
         const qel_vp::DecodeResult decoded = qel_vp::decode_page_stream(stream);
         FUZZ_CHECK(decoded.ok());
@@ -56,10 +63,11 @@ void lo_check_single_lines(const std::vector<Line>& lines, uint32_t width)
     }
 }
 
-// The copy loop over a whole page, encoded in pieces of `piece` bytes as the
-// job flow does, and compared with the one-call encoding and the input.
-// Lines stay below 97 bytes so that neither form of a line fills a 255-byte
-// piece, which the printer would continue with the next line.
+// The streaming encoder over a whole page, its output taken whenever it
+// holds `piece` bytes or more, as the filter does, and compared with the
+// reference copy loop and the input.  Lines stay below 97 bytes so that
+// neither form of a line fills a 255-byte piece, which the printer would
+// continue with the next line.
 void lo_check_copy_loop(const std::vector<Line>& lines, uint32_t width, unsigned copies,
                         bool form_feed, size_t piece)
 {
@@ -78,18 +86,29 @@ void lo_check_copy_loop(const std::vector<Line>& lines, uint32_t width, unsigned
     const uint32_t nr_lines = prepare_page(header, image.data(), width, header.cupsHeight);
     FUZZ_CHECK(nr_lines == lines.size());
 
+    TS_QEL_PAGE_LAYOUT layout;
+    layout.width_bytes = width;
+    layout.height = static_cast<uint32_t>(lines.size());
+    layout.f_form_feed = form_feed;
     TS_QEL_PAGE_STREAM whole;
     TS_QEL_PAGE_STREAM pieces;
+    TS_QEL_PAGE_STREAMER streamer;
     for (unsigned copy_nr = 0; copy_nr < copies; ++copy_nr)
     {
         encode_page_copy(header, image.data(), nr_lines, whole);
-        TS_QEL_COPY_ENCODER copy;
-        copy_begin(copy, header, image.data(), nr_lines);
-        size_t rounds = 0;
-        while (!copy_encode(copy, pieces, piece))
+        streamer_begin(streamer, layout);
+        TS_QEL_PAGE_STREAM out;
+        for (const Line& line : lines)
         {
-            FUZZ_CHECK(++rounds <= lines.size() + 2);
+            streamer_add_line(streamer, line.data(), out);
+            if (out.size() >= piece)
+            {
+                pieces.insert(pieces.end(), out.begin(), out.end());
+                out.clear();
+            }
         }
+        streamer_finish(streamer, out);
+        pieces.insert(pieces.end(), out.begin(), out.end());
     }
     FUZZ_CHECK(whole == pieces);
 

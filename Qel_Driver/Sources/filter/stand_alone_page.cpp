@@ -29,6 +29,7 @@ constexpr uint32_t k_head_bytes = 72;
 
 // Kept for the whole job, so that pages of one size allocate nothing.
 TS_QEL_PAGE_STREAMER s_streamer;
+TS_QEL_PAGE_STREAM ub_encoded; // encoded, not yet written
 std::vector<unsigned char> ub_line;
 // The encoded first copy of a page with several copies, and the offsets at
 // which it was written out (each the end of a dot line's commands).
@@ -46,8 +47,8 @@ uint32_t n_reported_width = 0;
 // Writes what the streamer has encoded; keeps it when further copies follow.
 bool lo_drain(bool f_keep)
 {
-    const unsigned char* data = streamer_output(s_streamer);
-    const size_t size = streamer_output_size(s_streamer);
+    const unsigned char* data = ub_encoded.data();
+    const size_t size = ub_encoded.size();
     if (size == 0)
     {
         return true;
@@ -57,8 +58,9 @@ bool lo_drain(bool f_keep)
         ub_copy_bytes.insert(ub_copy_bytes.end(), data, data + size);
         n_copy_piece_ends.push_back(ub_copy_bytes.size());
     }
-    streamer_output_taken(s_streamer);
-    return output_write(data, size);
+    const bool f_written = output_write(data, size);
+    ub_encoded.clear();
+    return f_written;
 }
 
 bool lo_write_page_end(const cups_page_header2_t& header)
@@ -144,7 +146,8 @@ ET_QEL_JOB_RESULT lo_stream_first_copy(TS_QEL_JOB& job, bool f_keep)
     const uint32_t width = header.cupsBytesPerLine;
     const uint32_t height = header.cupsHeight;
     size_t offset = 0;
-    streamer_begin(s_streamer, lo_head_header(job, &offset));
+    streamer_begin(s_streamer, page_layout_from_header(lo_head_header(job, &offset)));
+    ub_encoded.clear();
     ub_line.resize(width);
     uint32_t lines = 0;
     while (lines < height && !cancel_requested())
@@ -159,8 +162,8 @@ ET_QEL_JOB_RESULT lo_stream_first_copy(TS_QEL_JOB& job, bool f_keep)
             break;
         }
         ++lines;
-        streamer_add_line(s_streamer, ub_line.data() + offset);
-        if (streamer_output_size(s_streamer) >= k_output_piece && !lo_drain(f_keep))
+        streamer_add_line(s_streamer, ub_line.data() + offset, ub_encoded);
+        if (ub_encoded.size() >= k_output_piece && !lo_drain(f_keep))
         {
             return EV_QEL_JOB_WRITE_FAILED;
         }
@@ -175,11 +178,11 @@ ET_QEL_JOB_RESULT lo_stream_first_copy(TS_QEL_JOB& job, bool f_keep)
         {
             return EV_QEL_JOB_CANCELLED;
         }
-        streamer_abandon(s_streamer, header);
+        streamer_abandon(s_streamer, ub_encoded);
         return lo_drain(false) ? EV_QEL_JOB_CANCELLED : EV_QEL_JOB_WRITE_FAILED;
     }
-    streamer_add_blank_lines(s_streamer, height - lines);
-    streamer_finish_lines(s_streamer);
+    streamer_add_blank_lines(s_streamer, height - lines, ub_encoded);
+    streamer_finish_lines(s_streamer, ub_encoded);
     return lo_drain(f_keep) ? EV_QEL_JOB_END : EV_QEL_JOB_WRITE_FAILED;
 }
 

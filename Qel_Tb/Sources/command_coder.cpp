@@ -1,19 +1,10 @@
 // command_coder.cpp - coded command text: [hex pairs], "quoted text", \escapes, // comments.
 #include "command_coder.h"
 
+#include "hex_digits.h"
+
 namespace
 {
-// Hexadecimal digit value, or -1.
-int lo_hex_value(unsigned char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 struct lo_decoder
 {
@@ -118,7 +109,7 @@ std::size_t Lo_CmdDecode(const unsigned char* text, std::size_t n, unsigned char
         }
         if (d.fHex)
         {
-            const int value = lo_hex_value(c);
+            const int value = Lo_HexDigit(c);
             if (value >= 0)
                 d.hex_digit(value);
             else
@@ -138,15 +129,14 @@ std::size_t Lo_CmdDecode(const unsigned char* text, std::size_t n, unsigned char
 
 std::size_t Lo_CmdEncode(const unsigned char* raw, std::size_t n, unsigned char* coded)
 {
-    static constexpr char digits[] = "0123456789ABCDEF";
     std::size_t k = 0;
     coded[k++] = '[';
     for (std::size_t i = 0; i < n; ++i)
     {
         if (i != 0)
             coded[k++] = ' ';
-        coded[k++] = static_cast<unsigned char>(digits[raw[i] >> 4]);
-        coded[k++] = static_cast<unsigned char>(digits[raw[i] & 0x0F]);
+        coded[k++] = static_cast<unsigned char>(Lo_HexChar(raw[i] >> 4));
+        coded[k++] = static_cast<unsigned char>(Lo_HexChar(raw[i]));
     }
     coded[k++] = ']';
     coded[k++] = '\0';

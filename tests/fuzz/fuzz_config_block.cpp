@@ -14,7 +14,7 @@
 namespace
 {
 
-using Block = std::array<unsigned char, CONFIG_BLOCK_SIZE>;
+using Block = std::array<unsigned char, QEL_PD_CONFIG_BLOCK_SIZE>;
 
 void lo_check_printed_again(const Block& block)
 {
@@ -22,10 +22,10 @@ void lo_check_printed_again(const Block& block)
     size_t n = 0;
     std::FILE* out = open_memstream(&text, &n);
     FUZZ_CHECK(out != nullptr);
-    config_block_line_print(out, block.data());
+    qel_pd_config_line_print(out, block.data());
     std::fclose(out);
     Block again{};
-    FUZZ_CHECK(config_line_parse(text, n, again.data()) == EV_CONFIG_LINE_ACCEPTED);
+    FUZZ_CHECK(qel_pd_config_line_parse(text, n, again.data()) == EV_QEL_PD_CONFIG_LINE_ACCEPTED);
     FUZZ_CHECK(again == block);
     std::free(text);
 
@@ -33,7 +33,7 @@ void lo_check_printed_again(const Block& block)
     std::FILE* sink = std::fopen("/dev/null", "w");
     if (sink != nullptr)
     {
-        config_block_list(sink, block.data());
+        qel_pd_config_list(sink, block.data());
         std::fclose(sink);
     }
 }
@@ -45,8 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size)
     const char* line = reinterpret_cast<const char*>(data);
     Block block;
     block.fill(0xA5);
-    const ET_CONFIG_LINE result = config_line_parse(line, size, block.data());
-    if (result == EV_CONFIG_LINE_ACCEPTED)
+    const ET_QEL_PD_CONFIG_LINE result = qel_pd_config_line_parse(line, size, block.data());
+    if (result == EV_QEL_PD_CONFIG_LINE_ACCEPTED)
     {
         lo_check_printed_again(block);
     }
@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size)
     }
     Block streamed;
     streamed.fill(0x5A);
-    const int found = config_input_read(in, streamed.data());
+    const int found = qel_pd_config_input_read(in, streamed.data());
     std::fclose(in);
     if (found == 1)
     {
@@ -81,7 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size)
         untouched.fill(0x5A);
         FUZZ_CHECK(streamed == untouched);
         // A single line that is accepted on its own is found by the stream reader too.
-        FUZZ_CHECK(result != EV_CONFIG_LINE_ACCEPTED || std::memchr(data, '\n', size) != nullptr);
+        FUZZ_CHECK(result != EV_QEL_PD_CONFIG_LINE_ACCEPTED ||
+                   std::memchr(data, '\n', size) != nullptr);
     }
     return 0;
 }

@@ -13,8 +13,8 @@
 #include "Qel_Api.h"
 #include "config_block.h"
 #include "config_exchange.h"
+#include "api_transport.h"
 #include "inquiry_records.h"
-#include "tool_frame.h"
 #include "upload_transfer.h"
 
 #include <sys/syscall.h>
@@ -111,15 +111,15 @@ bool lo_answer_starts(size_t at, std::initializer_list<unsigned char> bytes)
 
 void lo_download()
 {
-    unsigned char block[CONFIG_BLOCK_SIZE];
+    unsigned char block[QEL_PD_CONFIG_BLOCK_SIZE];
     std::memset(block, 0xA5, sizeof block);
-    const char* failure = lo_download_configuration_data(3, block, CONFIG_BLOCK_SIZE);
+    const char* failure = lo_download_configuration_data(3, block, QEL_PD_CONFIG_BLOCK_SIZE);
     FUZZ_CHECK(g_port.wire == std::vector<unsigned char>({0x1B, 0xFF, 0x46, 0x00}));
     if (failure == nullptr)
     {
         FUZZ_CHECK(lo_answer_starts(0, {0x1B, 0xFF, 0x47, 0xFF}));
-        FUZZ_CHECK(g_port.n_answer >= 4 + CONFIG_BLOCK_SIZE);
-        FUZZ_CHECK(std::memcmp(block, g_port.answer + 4, CONFIG_BLOCK_SIZE) == 0);
+        FUZZ_CHECK(g_port.n_answer >= 4 + QEL_PD_CONFIG_BLOCK_SIZE);
+        FUZZ_CHECK(std::memcmp(block, g_port.answer + 4, QEL_PD_CONFIG_BLOCK_SIZE) == 0);
     }
     else
     {
@@ -129,10 +129,10 @@ void lo_download()
 
 void lo_upload_block()
 {
-    unsigned char block[CONFIG_BLOCK_SIZE];
+    unsigned char block[QEL_PD_CONFIG_BLOCK_SIZE];
     std::memset(block, 0x3C, sizeof block);
-    const char* failure = lo_upload_configuration_data(3, block, CONFIG_BLOCK_SIZE);
-    FUZZ_CHECK(g_port.wire.size() == 4 + CONFIG_BLOCK_SIZE);
+    const char* failure = lo_upload_configuration_data(3, block, QEL_PD_CONFIG_BLOCK_SIZE);
+    FUZZ_CHECK(g_port.wire.size() == 4 + QEL_PD_CONFIG_BLOCK_SIZE);
     if (failure == nullptr)
     {
         FUZZ_CHECK(lo_answer_starts(0, {0x1B, 0xFF, 0x27, 0x00}));
@@ -163,11 +163,11 @@ void lo_upload(unsigned size, bool paced, bool one_read)
 
 void lo_inquiry(unsigned choice, bool joined)
 {
-    const auto kinds = qel_inq_kinds();
-    const TS_QEL_INQ_KIND& kind = kinds[choice % kinds.size()];
+    const auto kinds = qel_pd_inq_kinds();
+    const TS_QEL_PD_INQ_KIND& kind = kinds[choice % kinds.size()];
     unsigned char request[4] = {0x1D, 0x61, static_cast<unsigned char>(1u << kind.iBit), 0x00};
     std::vector<unsigned char> record(kind.nSize, 0xA5);
-    TS_QEL_TOOL_EXCHANGE ex{};
+    TS_QEL_PD_EXCHANGE ex{};
     ex.pubRequest = request;
     ex.nRequest = 4;
     ex.iWriteTimeoutMs = 500;
@@ -183,7 +183,10 @@ void lo_inquiry(unsigned choice, bool joined)
     ex.nData = kind.nSize;
     ex.iDataTimeoutMs = 500;
     ex.pszNoData = "data";
-    const char* failure = qel_tool_exchange(3, &ex);
+    intptr_t printer = 3;
+    TS_QEL_PD_TRANSPORT port;
+    qel_pd_api_transport(&port, &printer);
+    const char* failure = qel_pd_exchange(&port, &ex);
     if (failure != nullptr)
     {
         return;
@@ -193,25 +196,25 @@ void lo_inquiry(unsigned choice, bool joined)
 
     // Every line of the record formats within the length it reports.
     std::vector<char> text(64);
-    for (const TS_QEL_INQ_FIELD& field : kind.asFields)
+    for (const TS_QEL_PD_INQ_FIELD& field : kind.asFields)
     {
-        size_t need = qel_inq_format_field(&field, record, text.data(), text.size());
+        size_t need = qel_pd_inq_format_field(&field, record, text.data(), text.size());
         if (need + 1 > text.size())
         {
             text.resize(need + 1);
-            need = qel_inq_format_field(&field, record, text.data(), text.size());
+            need = qel_pd_inq_format_field(&field, record, text.data(), text.size());
         }
         FUZZ_CHECK(std::strlen(text.data()) == need);
         // A record cut short before the field gives an empty text.
         const std::span<const unsigned char> cut(record.data(), field.nOffset);
         if (field.nWidth > 0 && field.nCount > 0)
         {
-            FUZZ_CHECK(qel_inq_format_field(&field, cut, text.data(), text.size()) == 0);
+            FUZZ_CHECK(qel_pd_inq_format_field(&field, cut, text.data(), text.size()) == 0);
         }
     }
-    const size_t need = qel_inq_format_raw(&kind, record, nullptr, 0);
+    const size_t need = qel_pd_inq_format_raw(&kind, record, nullptr, 0);
     text.resize(need + 1);
-    FUZZ_CHECK(qel_inq_format_raw(&kind, record, text.data(), text.size()) == need);
+    FUZZ_CHECK(qel_pd_inq_format_raw(&kind, record, text.data(), text.size()) == need);
     FUZZ_CHECK(std::strlen(text.data()) == need);
 }
 

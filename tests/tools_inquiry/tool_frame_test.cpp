@@ -172,16 +172,4 @@ TEST(FramePureHelpers, HexCodeAndPortClass)
     EXPECT_EQ(qel_tool_port_class("/dev/bus/usb/dev/usb/lp0"), 0);
 }
 
-TEST(FramePureHelpers, HexGroupsAreCutLikeSnprintf)
-{
-    const unsigned char ub[] = {0x01, 0xAB, 0x10, 0xFF};
-    char acOut[32];
-    EXPECT_EQ(qel_tool_format_hex_groups(acOut, sizeof acOut, ub, 1, 4, 1), 19u);
-    EXPECT_STREQ(acOut, "[01] [AB] [10] [FF]");
-    EXPECT_EQ(qel_tool_format_hex_groups(acOut, sizeof acOut, ub, 2, 2, 2), 13u);
-    EXPECT_STREQ(acOut, "[01AB] [10FF]");
-    EXPECT_EQ(qel_tool_format_hex_groups(acOut, 5, ub, 4, 1, 4), 10u);
-    EXPECT_STREQ(acOut, "[01A");
-}
-
 } // namespace

@@ -64,7 +64,7 @@ const TS_QEL_TOOL_DESC k_sTool = {
 int lo_read_input(TS_QEL_TOOL_RUN* psRun, unsigned char* pubBlock)
 {
     qel_tool_progress(psRun, "# Processing configuration data input ... ");
-    const int fOk = config_input_read(stdin, pubBlock);
+    const int fOk = qel_pd_config_input_read(stdin, pubBlock);
     qel_tool_outcome(psRun, fOk);
     if (!fOk)
         qel_tool_error(psRun, "failed processing configuration data input\n");
@@ -75,7 +75,7 @@ int lo_upload(TS_QEL_TOOL_RUN* psRun, unsigned char* pubBlock)
 {
     qel_tool_progress(psRun, "# Uploading configuration data ... ");
     const char* pszFailure =
-        lo_upload_configuration_data(psRun->iPrinter, pubBlock, CONFIG_BLOCK_SIZE);
+        lo_upload_configuration_data(psRun->iPrinter, pubBlock, QEL_PD_CONFIG_BLOCK_SIZE);
     qel_tool_outcome(psRun, pszFailure == nullptr);
     if (pszFailure != nullptr)
         qel_tool_error(psRun, "configuration data upload failed => %s\n", pszFailure);
@@ -87,16 +87,16 @@ int lo_download(TS_QEL_TOOL_RUN* psRun, unsigned char* pubBlock)
 {
     qel_tool_progress(psRun, "# Downloading configuration data ... ");
     const char* pszFailure =
-        lo_download_configuration_data(psRun->iPrinter, pubBlock, CONFIG_BLOCK_SIZE);
+        lo_download_configuration_data(psRun->iPrinter, pubBlock, QEL_PD_CONFIG_BLOCK_SIZE);
     qel_tool_outcome(psRun, pszFailure == nullptr);
     if (pszFailure != nullptr)
     {
         qel_tool_error(psRun, "configuration data download failed => %s\n", pszFailure);
         return 0;
     }
-    config_block_line_print(psRun->psOut, pubBlock);
+    qel_pd_config_line_print(psRun->psOut, pubBlock);
     if (psRun->fVerbose)
-        config_block_list(psRun->psOut, pubBlock);
+        qel_pd_config_list(psRun->psOut, pubBlock);
     return 1;
 }
 
@@ -105,7 +105,7 @@ int lo_download(TS_QEL_TOOL_RUN* psRun, unsigned char* pubBlock)
 int main(int argc, char** argv)
 {
     TS_QEL_TOOL_RUN sRun;
-    std::array<unsigned char, CONFIG_BLOCK_SIZE> ubBlock{};
+    std::array<unsigned char, QEL_PD_CONFIG_BLOCK_SIZE> ubBlock{};
 
     /* Order: input, open, upload, download, reset, close. A failed step ends the run. */
     if (qel_tool_start(&sRun, &k_sTool, stdout, argc, argv))

@@ -1,9 +1,8 @@
 // Qel_InquiryTool - asks the printer for status, identification, sensor, flash, feed,
 // presenter and life data and prints each answer raw and, with "-v", field by field.
+#include "api_transport.h"
 #include "inquiry_records.h"
 #include "tool_frame.h"
-
-#include "Qel_Api.h"
 
 #include <array>
 #include <cstdint>
@@ -56,34 +55,13 @@ constexpr TS_QEL_TOOL_DESC k_sInquiryTool = {
     0,
 };
 
-constexpr unsigned char k_ubGs = 0x1D;
-constexpr unsigned char k_ubInquiryLetter = 0x61; // "a"
-constexpr unsigned long k_iRequestTimeoutMs = 500;
-constexpr unsigned long k_iResponseTimeoutMs = 1000;
-
 // One inquiry: request 1D 61 n1 n2, answer 1B FF type size and the record.
 const char* lo_inquire_data(intptr_t iPrinter, int iInquiry, int iType, unsigned char* pubRecord,
                             uint16_t nRecord)
 {
-    std::array<unsigned char, 4> ubRequest = {k_ubGs, k_ubInquiryLetter,
-                                              static_cast<unsigned char>((iInquiry >> 8) & 0xFF),
-                                              static_cast<unsigned char>(iInquiry & 0xFF)};
-    TS_QEL_TOOL_EXCHANGE sExchange{};
-    sExchange.pubRequest = ubRequest.data();
-    sExchange.nRequest = static_cast<int>(ubRequest.size());
-    sExchange.iWriteTimeoutMs = k_iRequestTimeoutMs;
-    sExchange.pszRequestFailed = "Could not send inquiry to printer";
-    sExchange.ubType = static_cast<unsigned char>(iType);
-    sExchange.ubSize = static_cast<unsigned char>(nRecord);
-    sExchange.iHeaderTimeoutMs = k_iResponseTimeoutMs;
-    sExchange.pszNoHeader = "Did not receive data response header";
-    sExchange.pszTypeMismatch = "Mismatch in type of received data ";
-    sExchange.pszSizeMismatch = "Mismatch in size of received data ";
-    sExchange.pubData = pubRecord;
-    sExchange.nData = nRecord;
-    sExchange.iDataTimeoutMs = k_iResponseTimeoutMs;
-    sExchange.pszNoData = "Did not receive inquired data";
-    return qel_tool_exchange(iPrinter, &sExchange);
+    TS_QEL_PD_TRANSPORT sPort;
+    qel_pd_api_transport(&sPort, &iPrinter);
+    return qel_pd_inquire_data(&sPort, iInquiry, iType, pubRecord, nRecord);
 }
 
 // Prints a formatted record line, growing the buffer when a line does not fit.
@@ -101,7 +79,7 @@ template <typename F> void lo_print_line(TS_QEL_TOOL_RUN* psRun, F fnFormat)
 
 // The answer of one kind: progress, raw line and, with "-v", the decoded lines. Returns
 // whether the printer answered.
-bool lo_inquire_kind(TS_QEL_TOOL_RUN* psRun, const TS_QEL_INQ_KIND* psKind,
+bool lo_inquire_kind(TS_QEL_TOOL_RUN* psRun, const TS_QEL_PD_INQ_KIND* psKind,
                      std::vector<unsigned char>& ubRecord)
 {
     int iMask = 1 << psKind->iBit;
@@ -118,12 +96,12 @@ bool lo_inquire_kind(TS_QEL_TOOL_RUN* psRun, const TS_QEL_INQ_KIND* psKind,
     qel_tool_progress(psRun, "# Inquiry [%4.4X] - %s\n", iMask, psKind->pszRecord);
 
     std::span<const unsigned char> ubView(ubRecord);
-    lo_print_line(psRun,
-                  [&](char* psz, size_t n) { return qel_inq_format_raw(psKind, ubView, psz, n); });
+    lo_print_line(psRun, [&](char* psz, size_t n)
+                  { return qel_pd_inq_format_raw(psKind, ubView, psz, n); });
     if (psRun->fVerbose)
-        for (const TS_QEL_INQ_FIELD& sField : psKind->asFields)
+        for (const TS_QEL_PD_INQ_FIELD& sField : psKind->asFields)
             lo_print_line(psRun, [&](char* psz, size_t n)
-                          { return qel_inq_format_field(&sField, ubView, psz, n); });
+                          { return qel_pd_inq_format_field(&sField, ubView, psz, n); });
     return true;
 }
 
@@ -136,7 +114,7 @@ bool lo_inquire_all(TS_QEL_TOOL_RUN* psRun)
     int nAsked = 0;
     int nAnswered = 0;
     std::array<std::vector<unsigned char>, 16> aubRecords;
-    for (const TS_QEL_INQ_KIND& sKind : qel_inq_kinds())
+    for (const TS_QEL_PD_INQ_KIND& sKind : qel_pd_inq_kinds())
         aubRecords[static_cast<size_t>(sKind.iBit)].resize(sKind.nSize);
 
     for (int iBit = 0; iBit < 16; iBit++)
@@ -144,7 +122,7 @@ bool lo_inquire_all(TS_QEL_TOOL_RUN* psRun)
         int iMask = 1 << iBit;
         if ((psRun->iCode & iMask) == 0)
             continue;
-        const TS_QEL_INQ_KIND* psKind = qel_inq_kind_of_bit(iBit);
+        const TS_QEL_PD_INQ_KIND* psKind = qel_pd_inq_kind_of_bit(iBit);
         if (psKind == nullptr)
         {
             qel_tool_error(psRun, "data inquiry [%4.4X] not supported \n", iMask);

@@ -2,7 +2,7 @@
 #include "upload_file.h"
 
 #include "Qel_Tb.h"
-#include "tool_frame.h"
+#include "printer_text.h"
 
 #include <array>
 #include <cstdlib>
@@ -153,7 +153,7 @@ void upload_file_list(std::FILE* out, const unsigned char* file, std::size_t nFi
         while (end < nInfo && info[end] != '\n')
             ++end;
         std::fprintf(out, "%-50.50s = ", "file_hdr.info");
-        qel_tool_put_text(out, reinterpret_cast<const unsigned char*>(info + start), end - start);
+        qel_pd_put_text(out, reinterpret_cast<const unsigned char*>(info + start), end - start);
         std::fputc('\n', out);
         std::fflush(out);
         start = end + 1;

@@ -5,7 +5,7 @@
 
 #include "Qel_Api.h"
 #include "Qel_Tb.h"
-#include "tool_frame.h"
+#include "api_transport.h"
 
 #include <array>
 #include <cstdio>
@@ -74,26 +74,30 @@ const char* lo_request(intptr_t printer, int fOneRead, int fSkipOpening, unsigne
                        const char* pSendFailed, const char* pNoResponse)
 {
     unsigned char ubStatus = 0xFF;
-    TS_QEL_TOOL_EXCHANGE sExchange{};
-    sExchange.fSkipOpening = fSkipOpening;
-    sExchange.pubRequest = request;
-    sExchange.nRequest = 4;
-    sExchange.pubPayload = request + 4;
-    sExchange.nPayload = nPayload;
-    sExchange.iWriteTimeoutMs = kWriteTimeoutMs;
-    sExchange.pszRequestFailed = pSendFailed;
-    sExchange.ubType = type;
-    sExchange.ubSize = 0x01;
-    sExchange.iHeaderTimeoutMs = headerTimeout;
-    sExchange.pszNoHeader = pNoResponse;
-    sExchange.pszTypeMismatch = pNoResponse;
-    sExchange.pszSizeMismatch = pNoResponse;
-    sExchange.fJoinedRead = fOneRead;
-    sExchange.pubData = &ubStatus;
-    sExchange.nData = 1;
-    sExchange.iDataTimeoutMs = kStatusTimeoutMs;
-    sExchange.pszNoData = pNoResponse;
-    if (const char* pFailure = qel_tool_exchange(printer, &sExchange))
+    /* Every failure after the request is the one "no response" message. */
+    const TS_QEL_PD_EXCHANGE sExchange = {
+        .fSkipOpening = fSkipOpening,
+        .pubRequest = request,
+        .nRequest = 4,
+        .pubPayload = request + 4,
+        .nPayload = nPayload,
+        .iWriteTimeoutMs = kWriteTimeoutMs,
+        .pszRequestFailed = pSendFailed,
+        .ubType = type,
+        .ubSize = 0x01,
+        .iHeaderTimeoutMs = headerTimeout,
+        .pszNoHeader = pNoResponse,
+        .pszTypeMismatch = pNoResponse,
+        .pszSizeMismatch = pNoResponse,
+        .fJoinedRead = fOneRead,
+        .pubData = &ubStatus,
+        .nData = 1,
+        .iDataTimeoutMs = kStatusTimeoutMs,
+        .pszNoData = pNoResponse,
+    };
+    TS_QEL_PD_TRANSPORT sPort;
+    qel_pd_api_transport(&sPort, &printer);
+    if (const char* pFailure = qel_pd_exchange(&sPort, &sExchange))
         return pFailure;
     return ubStatus == 0x00 ? nullptr : kCancelled;
 }
@@ -136,7 +140,7 @@ const char* lo_upload(intptr_t printer, unsigned short wTypeMask, unsigned char*
             if (!lo_write_all(printer, frame.data(), 4, kWriteTimeoutMs) ||
                 !lo_write_all(printer, frame.data() + 4, n, kWriteTimeoutMs))
                 return kBlockSendFailed;
-            qel_tool_pause_us(kPacedPauseUs);
+            qel_pd_pause_us(kPacedPauseUs);
         }
         else
         {

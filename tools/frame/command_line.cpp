@@ -1,23 +1,13 @@
 // Command line classification and evaluation of the maintenance tools.
 #include "tool_frame.h"
 
+#include "hex_digits.h"
+
 #include <cstdlib>
 #include <cstring>
 
 namespace
 {
-
-// Value of one hexadecimal digit, -1 for any other character.
-int lo_hex_digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 // Looks the argument up among the frame's and the tool's options; 1 when it is one.
 int lo_take_option(TS_QEL_TOOL_RUN* psRun, const char* pszArg)
@@ -86,7 +76,7 @@ int qel_tool_parse_hex_code(const char* pszArg)
     int iValue = 0;
     for (int i = 1; i <= 4; i++)
     {
-        int iDigit = lo_hex_digit(pszArg[i]);
+        int iDigit = Lo_HexDigit(pszArg[i]);
         if (iDigit < 0)
             return -1;
         iValue = iValue * 16 + iDigit;

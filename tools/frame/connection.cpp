@@ -2,12 +2,11 @@
 #include "frame_internal.h"
 
 #include "Qel_Api.h"
+#include "printer_exchange.h"
 
 #include <array>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 
 namespace
 {
@@ -17,16 +16,6 @@ constexpr unsigned long k_iSyncWriteTimeoutMs = 500;
 constexpr unsigned long k_iSyncPauseUs = 500000;
 
 } // namespace
-
-void qel_tool_pause_us(unsigned long iMicroseconds)
-{
-    struct timespec sWait;
-    sWait.tv_sec = static_cast<time_t>(iMicroseconds / 1000000UL);
-    sWait.tv_nsec = static_cast<long>((iMicroseconds % 1000000UL) * 1000UL);
-    while (nanosleep(&sWait, &sWait) != 0 && errno == EINTR)
-    {
-    }
-}
 
 int qel_tool_connect(TS_QEL_TOOL_RUN* psRun)
 {
@@ -50,7 +39,7 @@ int qel_tool_connect(TS_QEL_TOOL_RUN* psRun)
     std::array<unsigned char, k_nSyncBytes> ubSync{};
     (void)qel_api_printer_write(psRun->iPrinter, ubSync.data(), k_nSyncBytes,
                                 k_iSyncWriteTimeoutMs);
-    qel_tool_pause_us(k_iSyncPauseUs);
+    qel_pd_pause_us(k_iSyncPauseUs);
     qel_tool_outcome(psRun, 1);
     return 1;
 }
@@ -67,7 +56,7 @@ void qel_tool_disconnect(TS_QEL_TOOL_RUN* psRun)
 
     /* A printer that was reset needs time before the next tool may talk to it. */
     if ((psRun->iToolFlags & psDesc->iPauseAfterCloseFlags) != 0)
-        qel_tool_pause_us(psDesc->iPauseAfterCloseUs);
+        qel_pd_pause_us(psDesc->iPauseAfterCloseUs);
 
     std::free(psRun->pszPort);
     psRun->pszPort = nullptr;

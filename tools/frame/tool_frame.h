@@ -189,33 +189,13 @@ extern "C"
     void qel_tool_data_line(TS_QEL_TOOL_RUN* psRun, const char* pszName, const char* pszFormat, ...)
         QEL_TOOL_PRINTF(3, 4);
 
-    /* qel_tool_data_hex() - "%-50.50s = " with pszName, nGroups hex groups, "\n"; always printed.
-     */
+    /* qel_tool_data_hex() - "%-50.50s = " with pszName, nGroups hex groups (printer_text.h),
+     * "\n"; always printed. */
     void qel_tool_data_hex(TS_QEL_TOOL_RUN* psRun, const char* pszName,
                            const unsigned char* pubData, /* I  first byte of the first group */
                            size_t nGroupBytes,           /* I  bytes per group */
                            size_t nGroups,               /* I  number of groups (>= 1) */
                            size_t nStride);              /* I  distance between group starts */
-
-    /*
-     * qel_tool_format_hex_groups() - pure: writes "[%2.2X...]" groups separated by one space
-     * into pszOut (always terminated when nOut > 0). Returns the length the full text needs,
-     * like snprintf.
-     */
-    size_t qel_tool_format_hex_groups(char* pszOut, size_t nOut, const unsigned char* pubData,
-                                      size_t nGroupBytes, size_t nGroups, size_t nStride);
-
-    /*
-     * qel_tool_format_text() - pure: a text from the printer or a file, made safe for a terminal:
-     * bytes 0x20 to 0x7E as they are, every other byte (control characters, DEL, bytes above
-     * 0x7E) as "\xHH" with two upper-case hex digits. Same buffer rules and result as
-     * qel_tool_format_hex_groups.
-     */
-    size_t qel_tool_format_text(char* pszOut, size_t nOut, const unsigned char* pubText,
-                                size_t nText);
-
-    /* qel_tool_put_text() - the same text written to a stream (no flush). */
-    void qel_tool_put_text(FILE* psOut, const unsigned char* pubText, size_t nText);
 
     /* ---- Pure helpers --------------------------------------------------------------------------
      */
@@ -227,56 +207,6 @@ extern "C"
     /* qel_tool_port_class() - 0 when the name contains "/dev/usb/lp", else 1 when it contains
      * "/dev/bus/usb/", else 0. */
     int qel_tool_port_class(const char* pszPort);
-
-    /* qel_tool_pause_us() - sleeps the given number of microseconds (also more than a second). */
-    void qel_tool_pause_us(unsigned long iMicroseconds);
-
-    /* ---- The printer exchange
-     * -------------------------------------------------------------------- */
-
-    /*
-     * One exchange with the printer:
-     *   pause 100 ms, clear, pause 100 ms            (skipped when fSkipOpening)
-     *   write the request (and then the payload)     (iWriteTimeoutMs each)
-     *   read the 4-byte response header              (iHeaderTimeoutMs; skipped when fNoResponse)
-     *   check 0x1B 0xFF ubType ubSize
-     *   read nData bytes into pubData                (iDataTimeoutMs; none when nData is 0)
-     * With fJoinedRead the header and the data are taken by one read of 4 + nData bytes
-     * (iHeaderTimeoutMs) and then checked. A zero-filled record gives the default behaviour.
-     */
-    typedef struct
-    {
-        int fSkipOpening; /* 1: no pauses and no clear before the request */
-
-        unsigned char* pubRequest; /* first write, e.g. the 4-byte request header */
-        int nRequest;
-        unsigned char* pubPayload; /* optional second write; NULL or 0 bytes for none */
-        int nPayload;
-        unsigned long iWriteTimeoutMs;
-        const char* pszRequestFailed; /* first write short */
-        const char* pszPayloadFailed; /* second write short; NULL: pszRequestFailed */
-
-        int fNoResponse; /* 1: nothing is read (hard reset) */
-        unsigned char ubType;
-        unsigned char ubSize;
-        unsigned long iHeaderTimeoutMs;
-        const char* pszNoHeader;     /* fewer than 4 header bytes */
-        const char* pszTypeMismatch; /* byte 2 differs from ubType */
-        const char* pszSizeMismatch; /* any other difference with the right type */
-        int fJoinedRead;             /* header and data in one read (nData <= 255) */
-
-        unsigned char* pubData; /* data after the header; may be NULL when nData is 0 */
-        int nData;
-        unsigned long iDataTimeoutMs;
-        const char* pszNoData; /* fewer than nData bytes */
-    } TS_QEL_TOOL_EXCHANGE;
-
-    /*
-     * qel_tool_exchange() - runs one exchange on an open port. Returns NULL on success, or the
-     * message of the step that failed (one of the texts in psExchange). Header and data bytes
-     * are only read when the step before succeeded; on a header mismatch no data is read.
-     */
-    const char* qel_tool_exchange(intptr_t iPrinter, const TS_QEL_TOOL_EXCHANGE* psExchange);
 
 #ifdef __cplusplus
 }

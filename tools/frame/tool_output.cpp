@@ -1,6 +1,8 @@
 // Output lines of the maintenance tools: banner, usage, progress, error and data lines.
 #include "frame_internal.h"
 
+#include "printer_text.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -112,46 +114,11 @@ void qel_tool_data_line(TS_QEL_TOOL_RUN* psRun, const char* pszName, const char*
     std::fflush(psRun->psOut);
 }
 
-size_t qel_tool_format_hex_groups(char* pszOut, size_t nOut, const unsigned char* pubData,
-                                  size_t nGroupBytes, size_t nGroups, size_t nStride)
-{
-    static constexpr char k_acDigits[] = "0123456789ABCDEF";
-    size_t nNeeded = 0;
-    auto put = [&](char c)
-    {
-        if (nNeeded + 1 < nOut)
-            pszOut[nNeeded] = c;
-        nNeeded++;
-    };
-    for (size_t g = 0; g < nGroups; g++)
-    {
-        if (g > 0)
-            put(' ');
-        put('[');
-        const unsigned char* pub = pubData + g * nStride;
-        for (size_t i = 0; i < nGroupBytes; i++)
-        {
-            put(k_acDigits[pub[i] >> 4]);
-            put(k_acDigits[pub[i] & 0x0F]);
-        }
-        put(']');
-    }
-    if (nOut > 0)
-        pszOut[nNeeded < nOut ? nNeeded : nOut - 1] = '\0';
-    return nNeeded;
-}
-
 void qel_tool_data_hex(TS_QEL_TOOL_RUN* psRun, const char* pszName, const unsigned char* pubData,
                        size_t nGroupBytes, size_t nGroups, size_t nStride)
 {
     std::fprintf(psRun->psOut, "%-50.50s = ", pszName);
-    for (size_t g = 0; g < nGroups; g++)
-    {
-        std::fputs(g > 0 ? " [" : "[", psRun->psOut);
-        for (size_t i = 0; i < nGroupBytes; i++)
-            std::fprintf(psRun->psOut, "%2.2X", pubData[g * nStride + i]);
-        std::fputc(']', psRun->psOut);
-    }
+    qel_pd_put_hex_groups(psRun->psOut, pubData, nGroupBytes, nGroups, nStride);
     std::fputc('\n', psRun->psOut);
     std::fflush(psRun->psOut);
 }

@@ -1,9 +1,12 @@
-// Field listing of the configuration block: one table of field descriptions
+// Field listing and decode of the configuration block: one table of field descriptions
 // walked by one routine.
 #include "config_block.h"
-#include "tool_frame.h"
+
+#include "byte_order.h"
+#include "printer_text.h"
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace
@@ -90,7 +93,7 @@ constexpr bool lo_fields_tile_block()
             return false;
         next = f.offset + f.width * f.count;
     }
-    return next == CONFIG_BLOCK_SIZE;
+    return next == QEL_PD_CONFIG_BLOCK_SIZE;
 }
 static_assert(lo_fields_tile_block(), "configuration block layout has a gap or overlap");
 
@@ -100,72 +103,72 @@ long lo_element_value(const unsigned char* p, ET_FIELD type)
     switch (type)
     {
     case EV_FIELD_U8:
-        return p[0];
-    case EV_FIELD_S8:
-        return static_cast<signed char>(p[0]);
     case EV_FIELD_U16:
-        return static_cast<uint16_t>(p[0] | (p[1] << 8));
+        return static_cast<long>(qel_pd_get_le(p, type == EV_FIELD_U8 ? 1 : 2));
+    case EV_FIELD_S8:
     case EV_FIELD_S16:
-        return static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8)));
     case EV_FIELD_S32:
-        return static_cast<int32_t>(
-            static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24));
+        return qel_pd_get_le_signed(p, type == EV_FIELD_S8 ? 1 : type == EV_FIELD_S16 ? 2 : 4);
     default:
         return 0;
     }
 }
 
-void lo_print_field(std::FILE* out, const unsigned char* block, const TS_CONFIG_FIELD& f)
+// The value text of one listed field.
+void lo_put_value(TS_QEL_PD_TEXT* psText, const unsigned char* block, const TS_CONFIG_FIELD& f)
 {
-    char name[80];
-    std::snprintf(name, sizeof name, "configuration_data.%.*s", static_cast<int>(f.name.size()),
-                  f.name.data());
-    std::fprintf(out, "%-50.50s = ", name);
-
     const unsigned char* p = block + f.offset;
     if (f.type == EV_FIELD_TEXT)
     {
-        std::size_t n = 0;
-        while (n < f.width && p[n] != 0)
-            ++n;
-        std::fputc('"', out);
-        qel_tool_put_text(out, p, n); // any byte may come from the printer or the input line
-        std::fputs("\"\n", out);
+        // Any byte may come from the printer or the input line.
+        qel_pd_text_putc(psText, '"');
+        qel_pd_text_escaped(psText, p, qel_pd_text_length(p, f.width));
+        qel_pd_text_putc(psText, '"');
         return;
     }
 
     /* Settings of three elements show only their first two. */
     const unsigned shown = f.count == 3 ? 2 : 1;
+    if (f.type == EV_FIELD_HEX)
+    {
+        qel_pd_text_hex_groups(psText, p, f.width, shown, f.width);
+        return;
+    }
     for (unsigned e = 0; e < shown; ++e)
     {
-        const unsigned char* element = p + e * f.width;
-        if (e > 0)
-            std::fputc(' ', out);
-        if (f.type == EV_FIELD_HEX)
-        {
-            std::fputc('[', out);
-            for (unsigned i = 0; i < f.width; ++i)
-                std::fprintf(out, "%2.2X", element[i]);
-            std::fputc(']', out);
-        }
-        else
-        {
-            std::fprintf(out, "%d", static_cast<int>(lo_element_value(element, f.type)));
-        }
+        char number[24];
+        const int n = std::snprintf(number, sizeof number, e > 0 ? " %ld" : "%ld",
+                                    lo_element_value(p + e * f.width, f.type));
+        qel_pd_text_put(psText, number, static_cast<std::size_t>(n));
     }
-    std::fputc('\n', out);
 }
 
 } // namespace
 
-void config_block_list(std::FILE* out, const unsigned char block[CONFIG_BLOCK_SIZE])
+std::vector<TS_QEL_PD_FIELD_VALUE>
+qel_pd_config_decode(const unsigned char block[QEL_PD_CONFIG_BLOCK_SIZE])
 {
+    std::vector<TS_QEL_PD_FIELD_VALUE> values;
     for (const TS_CONFIG_FIELD& f : kFields)
     {
         if (f.type == EV_FIELD_SKIP)
             continue;
-        lo_print_field(out, block, f);
+        TS_QEL_PD_TEXT sLength{nullptr, 0, 0};
+        lo_put_value(&sLength, block, f);
+        std::string value(sLength.nLength, '\0');
+        TS_QEL_PD_TEXT sText{value.data(), value.size() + 1, 0};
+        lo_put_value(&sText, block, f);
+        qel_pd_text_end(&sText);
+        values.push_back({"configuration_data." + std::string(f.name), std::move(value)});
+    }
+    return values;
+}
+
+void qel_pd_config_list(std::FILE* out, const unsigned char block[QEL_PD_CONFIG_BLOCK_SIZE])
+{
+    for (const TS_QEL_PD_FIELD_VALUE& v : qel_pd_config_decode(block))
+    {
+        std::fprintf(out, "%-50.50s = %s\n", v.sName.c_str(), v.sValue.c_str());
         std::fflush(out);
     }
 }

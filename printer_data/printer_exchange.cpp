@@ -1,10 +1,10 @@
-// The one shape of every request/response exchange between a tool and the printer.
-#include "tool_frame.h"
-
-#include "Qel_Api.h"
+// The one shape of every request/response exchange between the host and the printer.
+#include "printer_exchange.h"
 
 #include <array>
+#include <cerrno>
 #include <cstring>
+#include <ctime>
 
 namespace
 {
@@ -15,7 +15,7 @@ constexpr unsigned char k_ubHeader0 = 0x1B; // ESC
 constexpr unsigned char k_ubHeader1 = 0xFF;
 
 // Compares a received header with the expectation; NULL when all four bytes match.
-const char* lo_check_header(const unsigned char* pubHeader, const TS_QEL_TOOL_EXCHANGE* ps)
+const char* lo_check_header(const unsigned char* pubHeader, const TS_QEL_PD_EXCHANGE* ps)
 {
     if (pubHeader[0] == k_ubHeader0 && pubHeader[1] == k_ubHeader1 && pubHeader[2] == ps->ubType &&
         pubHeader[3] == ps->ubSize)
@@ -24,13 +24,13 @@ const char* lo_check_header(const unsigned char* pubHeader, const TS_QEL_TOOL_EX
 }
 
 // Header and data in one read: a USB printer tends to send them in one packet.
-const char* lo_joined_read(intptr_t iPrinter, const TS_QEL_TOOL_EXCHANGE* ps)
+const char* lo_joined_read(const TS_QEL_PD_TRANSPORT* psPort, const TS_QEL_PD_EXCHANGE* ps)
 {
     std::array<unsigned char, k_nHeader + 255> ubFrame{};
     if (ps->nData < 0 || ps->nData > 255)
         return ps->pszNoData;
     int nWanted = k_nHeader + ps->nData;
-    int nGot = qel_api_printer_read(iPrinter, ubFrame.data(), nWanted, ps->iHeaderTimeoutMs);
+    int nGot = psPort->pfnRead(psPort->pvContext, ubFrame.data(), nWanted, ps->iHeaderTimeoutMs);
     if (nGot < k_nHeader)
         return ps->pszNoHeader;
     if (const char* pszMismatch = lo_check_header(ubFrame.data(), ps))
@@ -44,33 +44,51 @@ const char* lo_joined_read(intptr_t iPrinter, const TS_QEL_TOOL_EXCHANGE* ps)
 
 } // namespace
 
-const char* qel_tool_exchange(intptr_t iPrinter, const TS_QEL_TOOL_EXCHANGE* ps)
+void qel_pd_pause_us(unsigned long iMicroseconds)
+{
+    struct timespec sWait;
+    sWait.tv_sec = static_cast<time_t>(iMicroseconds / 1000000UL);
+    sWait.tv_nsec = static_cast<long>((iMicroseconds % 1000000UL) * 1000UL);
+    while (nanosleep(&sWait, &sWait) != 0 && errno == EINTR)
+    {
+    }
+}
+
+void qel_pd_pause(const TS_QEL_PD_TRANSPORT* psPort, unsigned long iMicroseconds)
+{
+    if (psPort->pfnPause != nullptr)
+        psPort->pfnPause(psPort->pvContext, iMicroseconds);
+    else
+        qel_pd_pause_us(iMicroseconds);
+}
+
+const char* qel_pd_exchange(const TS_QEL_PD_TRANSPORT* psPort, const TS_QEL_PD_EXCHANGE* ps)
 {
     /* Opening: whatever the printer sent before is discarded. */
     if (!ps->fSkipOpening)
     {
-        qel_tool_pause_us(k_iOpeningPauseUs);
-        (void)qel_api_printer_clear(iPrinter);
-        qel_tool_pause_us(k_iOpeningPauseUs);
+        qel_pd_pause(psPort, k_iOpeningPauseUs);
+        (void)psPort->pfnClear(psPort->pvContext);
+        qel_pd_pause(psPort, k_iOpeningPauseUs);
     }
 
     /* Request, then the optional payload. */
-    if (qel_api_printer_write(iPrinter, ps->pubRequest, ps->nRequest, ps->iWriteTimeoutMs) <
+    if (psPort->pfnWrite(psPort->pvContext, ps->pubRequest, ps->nRequest, ps->iWriteTimeoutMs) <
         ps->nRequest)
         return ps->pszRequestFailed;
     if (ps->pubPayload != nullptr && ps->nPayload > 0 &&
-        qel_api_printer_write(iPrinter, ps->pubPayload, ps->nPayload, ps->iWriteTimeoutMs) <
+        psPort->pfnWrite(psPort->pvContext, ps->pubPayload, ps->nPayload, ps->iWriteTimeoutMs) <
             ps->nPayload)
         return ps->pszPayloadFailed != nullptr ? ps->pszPayloadFailed : ps->pszRequestFailed;
 
     if (ps->fNoResponse)
         return nullptr;
     if (ps->fJoinedRead)
-        return lo_joined_read(iPrinter, ps);
+        return lo_joined_read(psPort, ps);
 
     /* Response header: all four bytes must match before any data is read. */
     std::array<unsigned char, k_nHeader> ubHeader{};
-    if (qel_api_printer_read(iPrinter, ubHeader.data(), k_nHeader, ps->iHeaderTimeoutMs) <
+    if (psPort->pfnRead(psPort->pvContext, ubHeader.data(), k_nHeader, ps->iHeaderTimeoutMs) <
         k_nHeader)
         return ps->pszNoHeader;
     if (const char* pszMismatch = lo_check_header(ubHeader.data(), ps))
@@ -78,7 +96,7 @@ const char* qel_tool_exchange(intptr_t iPrinter, const TS_QEL_TOOL_EXCHANGE* ps)
 
     /* Data, straight into the caller's buffer. */
     if (ps->nData > 0 &&
-        qel_api_printer_read(iPrinter, ps->pubData, ps->nData, ps->iDataTimeoutMs) < ps->nData)
+        psPort->pfnRead(psPort->pvContext, ps->pubData, ps->nData, ps->iDataTimeoutMs) < ps->nData)
         return ps->pszNoData;
     return nullptr;
 }

@@ -14,7 +14,7 @@
 namespace
 {
 
-using Block = std::array<unsigned char, CONFIG_BLOCK_SIZE>;
+using Block = std::array<unsigned char, QEL_PD_CONFIG_BLOCK_SIZE>;
 
 const std::string kKey = "configuration_data                                 = [";
 
@@ -77,7 +77,7 @@ ReadResult read_text(const std::string& text)
     if (text.empty())
         in = std::fopen("/dev/null", "r");
     EXPECT_NE(in, nullptr);
-    r.accepted = config_input_read(in, r.block.data());
+    r.accepted = qel_pd_config_input_read(in, r.block.data());
     std::fclose(in);
     return r;
 }
@@ -101,7 +101,7 @@ TEST(ConfigInputReader, AcceptsTheLineThatDownloadPrints)
 {
     const Block b = sealed_block();
     const std::string printed =
-        capture([&](std::FILE* out) { config_block_line_print(out, b.data()); });
+        capture([&](std::FILE* out) { qel_pd_config_line_print(out, b.data()); });
     EXPECT_EQ(printed, block_line(b));
 
     const ReadResult r = read_text("# Processing\n" + printed + "trailer line\n");
@@ -161,29 +161,34 @@ TEST(ConfigLineParse, RejectsBlocksThatFailTheirOwnChecks)
     Block b = sealed_block();
     Block out{};
     const std::string good = block_line(b);
-    EXPECT_EQ(config_line_parse(good.data(), good.size(), out.data()), EV_CONFIG_LINE_ACCEPTED);
+    EXPECT_EQ(qel_pd_config_line_parse(good.data(), good.size(), out.data()),
+              EV_QEL_PD_CONFIG_LINE_ACCEPTED);
 
     Block rev = make_block();
     rev[0] = 2;
     seal(rev);
     std::string line = block_line(rev);
-    EXPECT_EQ(config_line_parse(line.data(), line.size(), out.data()), EV_CONFIG_LINE_BAD_REVISION);
+    EXPECT_EQ(qel_pd_config_line_parse(line.data(), line.size(), out.data()),
+              EV_QEL_PD_CONFIG_LINE_BAD_REVISION);
     rev[0] = 1;
     rev[1] = 1; // revision 0x0101: the high byte counts too
     seal(rev);
     line = block_line(rev);
-    EXPECT_EQ(config_line_parse(line.data(), line.size(), out.data()), EV_CONFIG_LINE_BAD_REVISION);
+    EXPECT_EQ(qel_pd_config_line_parse(line.data(), line.size(), out.data()),
+              EV_QEL_PD_CONFIG_LINE_BAD_REVISION);
 
     Block size = make_block();
     size[2] = 254;
     seal(size);
     line = block_line(size);
-    EXPECT_EQ(config_line_parse(line.data(), line.size(), out.data()), EV_CONFIG_LINE_BAD_SIZE);
+    EXPECT_EQ(qel_pd_config_line_parse(line.data(), line.size(), out.data()),
+              EV_QEL_PD_CONFIG_LINE_BAD_SIZE);
     size[2] = 255;
     size[3] = 1;
     seal(size);
     line = block_line(size);
-    EXPECT_EQ(config_line_parse(line.data(), line.size(), out.data()), EV_CONFIG_LINE_BAD_SIZE);
+    EXPECT_EQ(qel_pd_config_line_parse(line.data(), line.size(), out.data()),
+              EV_QEL_PD_CONFIG_LINE_BAD_SIZE);
 
     // One changed byte anywhere in 0..252, or a changed checksum byte.
     for (std::size_t at : {std::size_t{4}, std::size_t{252}, std::size_t{253}, std::size_t{254}})
@@ -191,15 +196,16 @@ TEST(ConfigLineParse, RejectsBlocksThatFailTheirOwnChecks)
         Block crc = b;
         crc[at] ^= 0x01;
         line = block_line(crc);
-        EXPECT_EQ(config_line_parse(line.data(), line.size(), out.data()),
-                  EV_CONFIG_LINE_BAD_CHECKSUM)
+        EXPECT_EQ(qel_pd_config_line_parse(line.data(), line.size(), out.data()),
+                  EV_QEL_PD_CONFIG_LINE_BAD_CHECKSUM)
             << "at " << at;
     }
     // Nothing of a rejected line reaches the caller's block.
     Block untouched;
     untouched.fill(0x5A);
     Block copy = untouched;
-    EXPECT_NE(config_line_parse(line.data(), line.size(), copy.data()), EV_CONFIG_LINE_ACCEPTED);
+    EXPECT_NE(qel_pd_config_line_parse(line.data(), line.size(), copy.data()),
+              EV_QEL_PD_CONFIG_LINE_ACCEPTED);
     EXPECT_EQ(copy, untouched);
 }
 
@@ -300,7 +306,7 @@ TEST(ConfigListing, PrintsEveryFieldInBlockOrder)
         "configuration_data.test_page_code_on_close         = [9A] [A1]\n"
         "configuration_data.dhis_level                      = 175 182\n"
         "configuration_data.checksum                        = [EEF5]\n";
-    EXPECT_EQ(capture([&](std::FILE* out) { config_block_list(out, b.data()); }), expected);
+    EXPECT_EQ(capture([&](std::FILE* out) { qel_pd_config_list(out, b.data()); }), expected);
 }
 
 TEST(ConfigListing, SerialNumberStopsAtItsFieldEnd)
@@ -309,7 +315,7 @@ TEST(ConfigListing, SerialNumberStopsAtItsFieldEnd)
     for (std::size_t i = 0; i < 34; ++i)
         b[4 + i] = static_cast<unsigned char>('A' + i % 26);
     b[38] = 'Z'; // cust_flags right behind: must not leak into the text
-    const std::string listing = capture([&](std::FILE* out) { config_block_list(out, b.data()); });
+    const std::string listing = capture([&](std::FILE* out) { qel_pd_config_list(out, b.data()); });
     const std::string line = "configuration_data.cust_serial_nr                  = "
                              "\"ABCDEFGHIJKLMNOPQRSTUVWXYZABCDEFGH\"\n";
     EXPECT_NE(listing.find(line), std::string::npos) << listing;
@@ -317,14 +323,14 @@ TEST(ConfigListing, SerialNumberStopsAtItsFieldEnd)
     const std::string clear_screen = "\x1B[2J\x9B";
     std::copy(clear_screen.begin(), clear_screen.end(), b.begin() + 4);
     b[4 + clear_screen.size()] = 0;
-    const std::string shown = capture([&](std::FILE* out) { config_block_list(out, b.data()); });
+    const std::string shown = capture([&](std::FILE* out) { qel_pd_config_list(out, b.data()); });
     EXPECT_NE(shown.find("configuration_data.cust_serial_nr                  = "
                          "\"\\x1B[2J\\x9B\"\n"),
               std::string::npos)
         << shown;
 
     b[4] = 0; // empty text
-    const std::string empty = capture([&](std::FILE* out) { config_block_list(out, b.data()); });
+    const std::string empty = capture([&](std::FILE* out) { qel_pd_config_list(out, b.data()); });
     EXPECT_NE(empty.find("configuration_data.cust_serial_nr                  = \"\"\n"),
               std::string::npos);
 }

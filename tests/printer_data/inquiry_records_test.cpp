@@ -15,12 +15,12 @@ std::string Pad(const std::string& name)
     return name + std::string(50 - name.size(), ' ') + " = ";
 }
 
-const TS_QEL_INQ_FIELD* Field(int bit, const std::string& name)
+const TS_QEL_PD_INQ_FIELD* Field(int bit, const std::string& name)
 {
-    const TS_QEL_INQ_KIND* kind = qel_inq_kind_of_bit(bit);
+    const TS_QEL_PD_INQ_KIND* kind = qel_pd_inq_kind_of_bit(bit);
     if (kind == nullptr)
         return nullptr;
-    for (const TS_QEL_INQ_FIELD& f : kind->asFields)
+    for (const TS_QEL_PD_INQ_FIELD& f : kind->asFields)
         if (name == f.pszName)
             return &f;
     return nullptr;
@@ -28,28 +28,28 @@ const TS_QEL_INQ_FIELD* Field(int bit, const std::string& name)
 
 std::string Line(int bit, const std::string& name, const std::vector<unsigned char>& record)
 {
-    const TS_QEL_INQ_FIELD* f = Field(bit, name);
+    const TS_QEL_PD_INQ_FIELD* f = Field(bit, name);
     if (f == nullptr)
         return "<no field " + name + ">";
     std::array<char, 512> out{};
-    size_t n = qel_inq_format_field(f, record, out.data(), out.size());
+    size_t n = qel_pd_inq_format_field(f, record, out.data(), out.size());
     EXPECT_EQ(n, std::string(out.data()).size());
     return out.data();
 }
 
 std::vector<unsigned char> Record(int bit)
 {
-    return std::vector<unsigned char>(qel_inq_kind_of_bit(bit)->nSize, 0);
+    return std::vector<unsigned char>(qel_pd_inq_kind_of_bit(bit)->nSize, 0);
 }
 
 TEST(InquiryKinds, BitsWithoutAKindAreBitFiveAndTheHighByte)
 {
     for (int bit : {5, 8, 9, 10, 11, 12, 13, 14, 15})
-        EXPECT_EQ(qel_inq_kind_of_bit(bit), nullptr) << bit;
+        EXPECT_EQ(qel_pd_inq_kind_of_bit(bit), nullptr) << bit;
     for (int bit : {0, 1, 2, 3, 4, 6, 7})
-        ASSERT_NE(qel_inq_kind_of_bit(bit), nullptr) << bit;
-    EXPECT_EQ(qel_inq_kind_of_bit(6)->iResponseType, 8);
-    EXPECT_EQ(qel_inq_kind_of_bit(3)->nSize, 163);
+        ASSERT_NE(qel_pd_inq_kind_of_bit(bit), nullptr) << bit;
+    EXPECT_EQ(qel_pd_inq_kind_of_bit(6)->iResponseType, 8);
+    EXPECT_EQ(qel_pd_inq_kind_of_bit(3)->nSize, 163);
 }
 
 TEST(InquiryNumbers, LittleEndianAtOddOffsetsWithSignWhereTheLayoutSaysSo)
@@ -162,7 +162,7 @@ TEST(InquiryRawLine, NameMaskInDecimalAndEveryByte)
     life[0] = 0x0A;
     life[38] = 0xF1;
     std::array<char, 512> out{};
-    size_t n = qel_inq_format_raw(qel_inq_kind_of_bit(7), life, out.data(), out.size());
+    size_t n = qel_pd_inq_format_raw(qel_pd_inq_kind_of_bit(7), life, out.data(), out.size());
     std::string expected = Pad("printer_life") + "128[0A" + std::string(74, '0') + "F1]\n";
     EXPECT_EQ(std::string(out.data()), expected);
     EXPECT_EQ(n, expected.size());
@@ -173,16 +173,16 @@ TEST(InquiryBuffers, ShortBuffersAreCutAndTerminatedAndShortRecordsRefused)
     auto status = Record(0);
     std::array<char, 20> small{};
     small.fill('#');
-    size_t n = qel_inq_format_raw(qel_inq_kind_of_bit(0), status, small.data(), small.size());
+    size_t n = qel_pd_inq_format_raw(qel_pd_inq_kind_of_bit(0), status, small.data(), small.size());
     EXPECT_EQ(n, 50u + 3u + 1u + 1u + 28u + 2u); // name, " = ", "1", "[", digits, "]\n"
     EXPECT_EQ(std::string(small.data()), std::string("printer_status     "));
 
-    const TS_QEL_INQ_FIELD* last = Field(0, "printer_status.error_info");
+    const TS_QEL_PD_INQ_FIELD* last = Field(0, "printer_status.error_info");
     ASSERT_NE(last, nullptr);
     std::vector<unsigned char> tooShort(13, 0);
     std::array<char, 128> out{};
     out.fill('#');
-    EXPECT_EQ(qel_inq_format_field(last, tooShort, out.data(), out.size()), 0u);
+    EXPECT_EQ(qel_pd_inq_format_field(last, tooShort, out.data(), out.size()), 0u);
     EXPECT_EQ(out[0], '\0');
 }
 

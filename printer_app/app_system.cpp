@@ -1,0 +1,140 @@
+// app_system.cpp - the system object: state under $HOME (or the snap's data directory),
+// loopback unless told otherwise, the receipt drivers, PDF and the raw command stream.
+#include "app_system.h"
+
+#include "pdf_filter.h"
+#include "printer_data_page.h"
+#include "receipt_driver.h"
+#include "status_poller.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+
+namespace qel_app
+{
+namespace
+{
+
+std::string lo_state_file;
+
+std::string lo_data_dir()
+{
+    if (const char* snap = getenv("SNAP_COMMON"); snap && *snap)
+        return snap;
+    if (const char* home = getenv("HOME"); home && *home)
+        return home;
+    return "/tmp";
+}
+
+// The printer's own command stream begins with a page command (1B F0) or sync bytes and one.
+const char* lo_mime_detect(const unsigned char* header, size_t size, void* /*data*/)
+{
+    size_t i = 0;
+    while (i < size && header[i] == 0x00)
+        i++;
+    if (i + 1 < size && header[i] == 0x1B && header[i + 1] == 0xF0)
+        return QEL_COMMAND_FORMAT;
+    return nullptr;
+}
+
+void lo_printer_created(pappl_printer_t* printer, void* /*data*/)
+{
+    add_printer_data_link(printer);
+}
+
+pappl_loglevel_t lo_log_level(const char* value)
+{
+    if (!value)
+        return PAPPL_LOGLEVEL_INFO;
+    if (!strcmp(value, "debug"))
+        return PAPPL_LOGLEVEL_DEBUG;
+    if (!strcmp(value, "warn"))
+        return PAPPL_LOGLEVEL_WARN;
+    if (!strcmp(value, "error"))
+        return PAPPL_LOGLEVEL_ERROR;
+    if (!strcmp(value, "fatal"))
+        return PAPPL_LOGLEVEL_FATAL;
+    return PAPPL_LOGLEVEL_INFO;
+}
+
+} // namespace
+
+pappl_system_t* create_system(int num_options, cups_option_t* options, void* /*data*/)
+{
+    const std::string dir = lo_data_dir();
+    const bool in_snap = getenv("SNAP_COMMON") && *getenv("SNAP_COMMON");
+    lo_state_file = dir + (in_snap ? "/qel-printer-app.conf" : "/.qel-printer-app.conf");
+
+    std::string spool;
+    if (const char* value = cupsGetOption("spool-directory", num_options, options))
+        spool = value;
+    else
+    {
+        spool = dir + (in_snap ? "/qel-printer-app.d" : "/.qel-printer-app.d");
+        mkdir(spool.c_str(), 0700);
+    }
+    const char* log_file = cupsGetOption("log-file", num_options, options);
+    int port = 0;
+    if (const char* value = cupsGetOption("server-port", num_options, options))
+    {
+        char* end = nullptr;
+        const long parsed = strtol(value, &end, 10);
+        if (!end || *end || parsed < 0 || parsed > 65535)
+        {
+            fprintf(stderr, "%s: Bad 'server-port' value.\n", APP_NAME);
+            return nullptr;
+        }
+        port = static_cast<int>(parsed);
+    }
+
+    const pappl_soptions_t soptions =
+        static_cast<pappl_soptions_t>(PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |
+                                      PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_WEB_SECURITY);
+    pappl_system_t* system =
+        papplSystemCreate(soptions, APP_NAME, port, "_print,_universal", spool.c_str(), log_file,
+                          lo_log_level(cupsGetOption("log-level", num_options, options)),
+                          cupsGetOption("auth-service", num_options, options), false);
+    if (!system)
+        return nullptr;
+    if (const char* group = cupsGetOption("admin-group", num_options, options))
+        papplSystemSetAdminGroup(system, group);
+
+    // Loopback (and the domain socket the main loop adds) unless told otherwise.
+    const char* listen = cupsGetOption("listen-hostname", num_options, options);
+    if (!papplSystemAddListeners(system, listen ? listen : "localhost"))
+    {
+        papplSystemDelete(system);
+        return nullptr;
+    }
+    if (const char* name = cupsGetOption("server-name", num_options, options))
+        papplSystemSetHostName(system, name);
+
+    pappl_pr_driver_t* drivers = nullptr;
+    const int num_drivers = driver_list(&drivers);
+    papplSystemSetPrinterDrivers(system, num_drivers, drivers, driver_autoadd, lo_printer_created,
+                                 driver_setup, nullptr);
+    papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", pdf_filter, nullptr);
+    papplSystemSetMIMECallback(system, lo_mime_detect, nullptr);
+    register_printer_data_page(system);
+
+    papplSystemLoadState(system, lo_state_file.c_str());
+    papplSystemSetSaveCallback(system, (pappl_save_cb_t)papplSystemSaveState,
+                               const_cast<char*>(lo_state_file.c_str()));
+    papplSystemIteratePrinters(
+        system, [](pappl_printer_t* printer, void*) { add_printer_data_link(printer); }, nullptr);
+    // The status thread starts with the server (sub-commands create a system too).
+    papplSystemAddTimerCallback(
+        system, 0, 1,
+        [](pappl_system_t* running, void*)
+        {
+            start_status_poller(running);
+            return false;
+        },
+        nullptr);
+    return system;
+}
+
+} // namespace qel_app

@@ -1,0 +1,200 @@
+// device_scheme.cpp - PAPPL device callbacks over the kit's port objects.
+#include "device_scheme.h"
+
+#include "device_uri.h"
+#include "discovery.h"
+#include "models.h"
+#include "port.h"
+
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+#include <string>
+
+namespace qel_app
+{
+namespace
+{
+
+constexpr unsigned lo_magic = 0x51454C44; // "QELD"
+
+struct DeviceData
+{
+    unsigned magic = lo_magic;
+    std::unique_ptr<qel::Port> port;
+    std::string node; // the device node the port was opened on
+};
+
+const char* lo_open_failure(int code)
+{
+    switch (code)
+    {
+    case -1:
+        return "the device cannot be opened or another program is using it";
+    case -2:
+        return "no such printer is attached";
+    default:
+        return "the printer's port could not be set up";
+    }
+}
+
+std::string lo_usb_node(unsigned bus, unsigned address)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "/dev/bus/usb/%03u/%03u", bus, address);
+    return path;
+}
+
+bool lo_list(pappl_device_cb_t cb, void* data, pappl_deverror_cb_t err_cb, void* err_data)
+{
+    std::string error;
+    const std::vector<qel::FoundPrinter> found = qel::discover_printers(&error);
+    if (!error.empty() && err_cb)
+        err_cb(error.c_str(), err_data);
+    for (const qel::FoundPrinter& printer : found)
+    {
+        const Model* model = model_for_product(printer.product);
+        const std::string name = model ? make_and_model(*model) : "QEL Receipt Printer";
+        const std::string info =
+            printer.serial_number.empty() ? name : name + " (" + printer.serial_number + ")";
+        const std::string uri =
+            printer.serial_number.empty()
+                ? qel::device_uri_for_path(printer.path)
+                : qel::device_uri_for_serial(model ? model->model_name : "Receipt Printer",
+                                             printer.serial_number);
+        std::string device_id = "MFG:QEL;CMD:QEL;";
+        if (model)
+            device_id += std::string("MDL:") + model->model_name + ";";
+        if (!printer.serial_number.empty())
+            device_id += "SN:" + printer.serial_number + ";";
+        if (cb(info.c_str(), uri.c_str(), device_id.c_str(), data))
+            return true;
+    }
+    return false;
+}
+
+bool lo_open(pappl_device_t* device, const char* device_uri, const char* /*name*/)
+{
+    const qel::DeviceUriResult parsed = qel::parse_device_uri(device_uri ? device_uri : "");
+    if (!parsed.uri)
+    {
+        papplDeviceError(device, "Bad device URI: %s", parsed.error.c_str());
+        return false;
+    }
+    const qel::DeviceUri& uri = *parsed.uri;
+    qel::PortSetup spec;
+    std::string node = uri.path;
+    switch (uri.kind)
+    {
+    case qel::DeviceKind::UsbLpNode:
+        spec = qel::PortSetup::char_device(uri.path);
+        break;
+    case qel::DeviceKind::UsbDevice:
+        spec = qel::PortSetup::usb(uri.bus, uri.address);
+        node = lo_usb_node(uri.bus, uri.address);
+        break;
+    case qel::DeviceKind::SerialLine:
+        spec = qel::PortSetup::serial(uri.path, uri.baud);
+        break;
+    case qel::DeviceKind::BySerialNumber:
+    {
+        std::string error;
+        const std::optional<qel::PortSetup> found =
+            qel::find_printer_by_serial(uri.serial_number, &error);
+        if (!found)
+        {
+            papplDeviceError(device, "Printer %s is not attached%s%s", uri.serial_number.c_str(),
+                             error.empty() ? "" : ": ", error.c_str());
+            return false;
+        }
+        spec = *found;
+        node = spec.kind == qel::PortKind::Usb ? lo_usb_node(spec.bus, spec.address) : spec.path;
+        break;
+    }
+    }
+    int code = 0;
+    auto port = qel::Port::open(spec, &code);
+    if (!port)
+    {
+        papplDeviceError(device, "Unable to open %s: %s", device_uri, lo_open_failure(code));
+        return false;
+    }
+    auto* data = new DeviceData;
+    data->port = std::move(port);
+    data->node = node;
+    papplDeviceSetData(device, data);
+    return true;
+}
+
+void lo_close(pappl_device_t* device)
+{
+    delete static_cast<DeviceData*>(papplDeviceGetData(device));
+    papplDeviceSetData(device, nullptr);
+}
+
+ssize_t lo_read(pappl_device_t* device, void* buffer, size_t bytes)
+{
+    qel::Port* port = device_port(device);
+    if (!port || bytes == 0)
+        return -1;
+    // The port reads exactly what is asked for; take what comes one byte at a time.
+    auto* out = static_cast<unsigned char*>(buffer);
+    size_t got = 0;
+    while (got < bytes && port->read(out + got, 1, got == 0 ? 1000 : 50) == 1)
+        got++;
+    return static_cast<ssize_t>(got);
+}
+
+ssize_t lo_write(pappl_device_t* device, const void* buffer, size_t bytes)
+{
+    qel::Port* port = device_port(device);
+    if (!port)
+        return -1;
+    const auto* data = static_cast<const unsigned char*>(buffer);
+    size_t done = 0;
+    while (done < bytes)
+    {
+        const int chunk = static_cast<int>(bytes - done > 65536 ? 65536 : bytes - done);
+        const int written = port->write(data + done, chunk, 10000);
+        if (written <= 0)
+            break;
+        done += static_cast<size_t>(written);
+    }
+    return done == 0 && bytes > 0 ? -1 : static_cast<ssize_t>(done);
+}
+
+pappl_preason_t lo_status(pappl_device_t* /*device*/)
+{
+    return PAPPL_PREASON_NONE;
+}
+
+char* lo_id(pappl_device_t* /*device*/, char* buffer, size_t bufsize)
+{
+    if (bufsize > 0)
+        buffer[0] = '\0';
+    return nullptr;
+}
+
+} // namespace
+
+void register_device_scheme()
+{
+    papplDeviceAddScheme("qel", PAPPL_DEVTYPE_CUSTOM_LOCAL, lo_list, lo_open, lo_close, lo_read,
+                         lo_write, lo_status, lo_id);
+}
+
+qel::Port* device_port(pappl_device_t* device)
+{
+    auto* data = static_cast<DeviceData*>(device ? papplDeviceGetData(device) : nullptr);
+    return data && data->magic == lo_magic ? data->port.get() : nullptr;
+}
+
+bool device_present(pappl_device_t* device)
+{
+    auto* data = static_cast<DeviceData*>(device ? papplDeviceGetData(device) : nullptr);
+    if (!data || data->magic != lo_magic)
+        return false;
+    return data->node.empty() || access(data->node.c_str(), F_OK) == 0;
+}
+
+} // namespace qel_app

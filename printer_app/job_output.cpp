@@ -1,0 +1,128 @@
+// job_output.cpp - writing a job's commands with stall, cancel and unplug handling.
+#include "job_output.h"
+
+#include "command_stream.h"
+#include "device_scheme.h"
+#include "port.h"
+#include "printer_state.h"
+
+#include <chrono>
+
+namespace qel_app
+{
+namespace
+{
+constexpr size_t lo_block = 4096;
+constexpr unsigned long lo_try_ms = 1000;
+constexpr double lo_stall_report_s = 2.0;
+} // namespace
+
+JobOutput::JobOutput(pappl_job_t* job, pappl_device_t* device) : job_(job), device_(device) {}
+
+JobOutput::~JobOutput()
+{
+    if (stalled_)
+        set_stalled(false, 0);
+}
+
+void JobOutput::add(const std::vector<unsigned char>& commands)
+{
+    queue_.insert(queue_.end(), commands.begin(), commands.end());
+    if (queue_.size() >= lo_block)
+        flush();
+}
+
+bool JobOutput::flush()
+{
+    if (failed_ || cancelled_)
+    {
+        queue_.clear();
+        return false;
+    }
+    const bool ok = write_block(queue_.data(), queue_.size(), true);
+    queue_.clear();
+    return ok;
+}
+
+void JobOutput::finish_cancelled(const std::vector<unsigned char>& ending)
+{
+    queue_.clear();
+    if (failed_)
+        return;
+    std::vector<unsigned char> rest = unfinished_;
+    rest.insert(rest.end(), ending.begin(), ending.end());
+    unfinished_.clear();
+    write_block(rest.data(), rest.size(), false);
+}
+
+void JobOutput::set_stalled(bool stalled, double seconds)
+{
+    stalled_ = stalled;
+    pappl_printer_t* printer = papplJobGetPrinter(job_);
+    set_printer_stalled(papplPrinterGetID(printer), stalled);
+    if (stalled)
+    {
+        papplPrinterSetReasons(printer, PAPPL_PREASON_OTHER, PAPPL_PREASON_NONE);
+        papplJobSetMessage(job_, "The printer has taken no data for %.0f s.", seconds);
+        papplLogJob(job_, PAPPL_LOGLEVEL_WARN, "The printer has taken no data for %.0f s.",
+                    seconds);
+    }
+    else
+    {
+        papplPrinterSetReasons(printer, PAPPL_PREASON_NONE, PAPPL_PREASON_OTHER);
+        papplJobSetMessage(job_, "Printing.");
+    }
+}
+
+bool JobOutput::write_block(const unsigned char* data, size_t size, bool stop_on_cancel)
+{
+    qel::Port* port = device_port(device_);
+    if (!port)
+    {
+        failed_ = true;
+        return false;
+    }
+    using clock = std::chrono::steady_clock;
+    size_t done = 0;
+    auto last_progress = clock::now();
+    while (done < size)
+    {
+        if (stop_on_cancel && papplJobIsCanceled(job_))
+        {
+            // Stop at the end of the command the printer is in the middle of.
+            const size_t rest = rest_of_command(data, size, done);
+            unfinished_.assign(data + done, data + done + rest);
+            cancelled_ = true;
+            return false;
+        }
+        const size_t chunk = size - done > lo_block ? lo_block : size - done;
+        const auto before = clock::now();
+        const int written = port->write(data + done, static_cast<int>(chunk), lo_try_ms);
+        const auto after = clock::now();
+        if (written > 0)
+        {
+            done += static_cast<size_t>(written);
+            last_progress = after;
+            if (stalled_)
+                set_stalled(false, 0);
+            continue;
+        }
+        // Nothing moved: a printer that has gone, or one that holds the data.
+        const double try_s = std::chrono::duration<double>(after - before).count();
+        if (!device_present(device_) || try_s < 0.2)
+        {
+            papplLogJob(job_, PAPPL_LOGLEVEL_ERROR, "The printer has gone (write failed).");
+            papplJobSetMessage(job_, "The printer is not connected.");
+            pappl_printer_t* printer = papplJobGetPrinter(job_);
+            papplPrinterSetReasons(printer, PAPPL_PREASON_OFFLINE, PAPPL_PREASON_NONE);
+            failed_ = true;
+            return false;
+        }
+        const double idle_s = std::chrono::duration<double>(after - last_progress).count();
+        if (idle_s >= lo_stall_report_s)
+            set_stalled(true, idle_s);
+    }
+    return true;
+}
+
+} // namespace qel_app

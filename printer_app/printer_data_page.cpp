@@ -27,30 +27,31 @@ struct RecordResult
     std::vector<TS_QEL_PD_FIELD_VALUE> fields;
 };
 
-pappl_printer_t* lo_printer_of(pappl_client_t* client)
+// The value of one field of the request's query ("printer=1&download=config").
+std::string lo_query_value(pappl_client_t* client, const std::string& name)
 {
-    cups_option_t* query = nullptr;
-    int num_query = 0;
-    if (const char* text = papplClientGetOptions(client))
-        num_query = cupsParseOptions(text, 0, &query);
-    const char* id = cupsGetOption("printer", num_query, query);
-    pappl_printer_t* printer =
-        id ? papplSystemFindPrinter(papplClientGetSystem(client), nullptr, atoi(id), nullptr)
-           : nullptr;
-    cupsFreeOptions(num_query, query);
-    return printer;
+    const char* text = papplClientGetOptions(client);
+    const std::string query = text ? text : "";
+    size_t start = 0;
+    while (start <= query.size())
+    {
+        size_t end = query.find('&', start);
+        if (end == std::string::npos)
+            end = query.size();
+        const std::string field = query.substr(start, end - start);
+        if (field.compare(0, name.size() + 1, name + "=") == 0)
+            return field.substr(name.size() + 1);
+        start = end + 1;
+    }
+    return "";
 }
 
-std::string lo_query_value(pappl_client_t* client, const char* name)
+pappl_printer_t* lo_printer_of(pappl_client_t* client)
 {
-    cups_option_t* query = nullptr;
-    int num_query = 0;
-    if (const char* text = papplClientGetOptions(client))
-        num_query = cupsParseOptions(text, 0, &query);
-    const char* value = cupsGetOption(name, num_query, query);
-    std::string result = value ? value : "";
-    cupsFreeOptions(num_query, query);
-    return result;
+    const std::string id = lo_query_value(client, "printer");
+    if (id.empty() || id.find_first_not_of("0123456789") != std::string::npos)
+        return nullptr;
+    return papplSystemFindPrinter(papplClientGetSystem(client), nullptr, atoi(id.c_str()), nullptr);
 }
 
 // Runs `exchange` on the printer's port while no job holds it; false when it cannot.

@@ -1,0 +1,105 @@
+#!/bin/bash
+# Shared steps of the printer application tests: an emulator printer on a pty, a server of
+# the application with its own HOME, port, spool and (in a private mount namespace) its own
+# /run for the control socket, so that tests run in parallel also as root.
+# Usage: source app_lib.sh APP EMULATOR WORKDIR PORT
+set -u
+APP=$1
+EMU=$2
+WORK=$3
+PORT=$4
+rm -rf "$WORK"
+mkdir -p "$WORK/home" "$WORK/pages" "$WORK/spool"
+DEV=$(mktemp -d /dev/shm/qel-app-test.XXXXXX)
+EMU_PID=
+SERVER_PID=
+
+fail() {
+    echo "FAIL: $*"
+    [ -f "$WORK/log" ] && tail -20 "$WORK/log"
+    exit 1
+}
+
+cleanup() {
+    [ -n "$SERVER_PID" ] && kill "$SERVER_PID" 2>/dev/null
+    [ -n "$EMU_PID" ] && kill "$EMU_PID" 2>/dev/null
+    wait 2>/dev/null
+    rm -rf "$DEV"
+}
+trap cleanup EXIT
+
+# start_emulator [EXTRA OPTIONS...]: a printer with serial number SN-APP-<port> at $DEV/Ttys0.
+start_emulator() {
+    "$EMU" --serial "SN-APP-$PORT" --tty "$DEV/Ttys0" --out "$WORK/pages" "$@" \
+        > "$WORK/emu.out" 2> "$WORK/emu.err" &
+    EMU_PID=$!
+    for _ in $(seq 50); do
+        grep -q READY "$WORK/emu.out" 2>/dev/null && return 0
+        sleep 0.1
+    done
+    fail "emulator did not start"
+}
+
+stop_emulator() {
+    kill "$EMU_PID"
+    wait "$EMU_PID" 2>/dev/null
+    EMU_PID=
+}
+
+app() {
+    HOME="$WORK/home" "$APP" "$@"
+}
+
+# start_server [EXTRA -o OPTIONS...]
+start_server() {
+    HOME="$WORK/home" "$APP" server -o server-port="$PORT" -o log-file="$WORK/log" \
+        -o log-level=debug -o spool-directory="$WORK/spool" "$@" &
+    SERVER_PID=$!
+    for _ in $(seq 50); do
+        curl -s -o /dev/null "http://localhost:$PORT/" && return 0
+        sleep 0.1
+    done
+    fail "server did not start"
+}
+
+add_printer() {
+    app add -d rcpt -v "qel:$DEV/Ttys0?baud=115200" -m qel_0016 || fail "add printer"
+}
+
+PRINTER_URI="ipp://localhost:$PORT/ipp/print/rcpt"
+
+# submit FILE MIME [ipptool -d options...]
+submit() {
+    local file=$1 mime=$2
+    shift 2
+    ipptool -tf "$file" -d filetype="$mime" "$@" "$PRINTER_URI" print-job.test \
+        > "$WORK/submit.out" 2>&1 || { cat "$WORK/submit.out"; fail "submit $file"; }
+}
+
+# wait_pages N: the emulator has written N pages.
+wait_pages() {
+    for _ in $(seq 100); do
+        [ "$(ls "$WORK/pages"/page-*.pbm 2>/dev/null | wc -l)" -ge "$1" ] && return 0
+        sleep 0.1
+    done
+    fail "expected $1 pages from the emulator"
+}
+
+# printer_reasons: the printer-state-reasons keywords, one line.
+printer_reasons() {
+    ipptool -tv "$PRINTER_URI" get-printer-attributes.test 2>/dev/null |
+        sed -n 's/.*printer-state-reasons (.*) = //p'
+}
+
+# expected_receipt SOURCE.pbm OUT.pbm: what the printer prints of a page image: the middle
+# 576 dots, blank rows above and below the content dropped, 32 blank rows (4 mm) below.
+expected_receipt() {
+    local width
+    width=$(pamfile "$1" | sed 's/.*, \([0-9]*\) by.*/\1/')
+    pamcut -left $(((width - 576) / 2)) -width 576 "$1" | pnmcrop -white -top -bottom |
+        pnmpad -white -bottom 32 | pnmtoplainpnm > "$2"
+}
+
+same_image() {
+    pnmtoplainpnm "$1" | cmp -s - "$2"
+}

@@ -1,0 +1,53 @@
+# The uninstall target: removes every file the last `cmake --install` of this
+# build directory installed (install_manifest.txt, under $DESTDIR if set),
+# then the directories that install created, once they are empty.  Nothing
+# else is touched: a directory that existed before the install stays.
+set(manifest "${QEL_BINARY_DIR}/install_manifest.txt")
+set(record "${QEL_BINARY_DIR}/install_created_dirs.txt")
+if(NOT EXISTS "${manifest}")
+  message(FATAL_ERROR "Nothing to uninstall: ${manifest} does not exist")
+endif()
+
+file(STRINGS "${manifest}" files)
+set(libdirs)
+foreach(f IN LISTS files)
+  set(path "$ENV{DESTDIR}${f}")
+  if(IS_SYMLINK "${path}" OR EXISTS "${path}")
+    message(STATUS "Removing ${path}")
+    file(REMOVE "${path}")
+    if(f MATCHES "\\.so(\\.[0-9]+)*$")
+      get_filename_component(dir "${f}" DIRECTORY)
+      list(APPEND libdirs "${dir}")
+    endif()
+  endif()
+endforeach()
+
+if(EXISTS "${record}")
+  file(STRINGS "${record}" dirs)
+  # Deepest first, so that a parent is empty when its turn comes.
+  list(SORT dirs ORDER DESCENDING)
+  foreach(dir IN LISTS dirs)
+    set(path "$ENV{DESTDIR}${dir}")
+    if(IS_DIRECTORY "${path}" AND NOT IS_SYMLINK "${path}")
+      file(GLOB left LIST_DIRECTORIES true "${path}/*" "${path}/.*")
+      if(NOT left)
+        message(STATUS "Removing directory ${path}")
+        execute_process(COMMAND rmdir "${path}")
+      endif()
+    endif()
+  endforeach()
+  file(REMOVE "${record}")
+endif()
+file(REMOVE "${manifest}")
+
+# The loader's cache forgets the libraries again.
+include("${CMAKE_CURRENT_LIST_DIR}/loader_dirs.cmake")
+list(REMOVE_DUPLICATES libdirs)
+foreach(dir IN LISTS libdirs)
+  qel_loader_dir_kind("${dir}" kind)
+  execute_process(COMMAND id -u OUTPUT_VARIABLE uid OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(kind STREQUAL "cache" AND "$ENV{DESTDIR}" STREQUAL "" AND uid STREQUAL "0")
+    execute_process(COMMAND ldconfig)
+    break()
+  endif()
+endforeach()

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # cmake --install into a staging directory (DESTDIR) and checks that every
 # deliverable lands where a Linux system and CUPS look for it, and nothing
-# outside the staging directory.
+# outside the staging directory; the uninstall target empties the staging
+# directory again.  As root, also a real install into a new prefix under
+# /opt: a tool runs from there at once, and the uninstall target leaves the
+# prefix empty and the system's CUPS and udev directories as they were.
 #
 #   install_test.sh BUILD_DIR WORK_DIR
 set -u
@@ -73,4 +76,43 @@ done
 for tool in Qel_InquiryTool Qel_ConfigurationTool Qel_UploadTool; do
     expect_file "$tool" "$STAGE$prefix/bin/$tool" 755
 done
+
+# The uninstall target removes every file and the directories the install
+# made.
+DESTDIR=$STAGE cmake --build "$BUILD" --target uninstall > "$WORK/uninstall.log" 2>&1
+expect_eq "uninstall target" $? 0
+expect_eq "left in DESTDIR after uninstall" "$(cd "$STAGE" 2>/dev/null && find . -mindepth 1 | head -5)" ""
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "not root: no install into /opt"
+    finish
+fi
+# A prefix of its own under /opt, given at install time.
+OPT=/opt/qel-test-$$
+system_state()
+{
+    ls -lA "$serverbin/filter" "$serverbin/backend" "$datadir/model" /usr/lib/udev/rules.d 2> /dev/null
+}
+if [ -e "$serverbin/filter/rastertoqel" ]; then
+    echo "the kit is installed on this machine: no install into /opt"
+    finish
+fi
+system_state > "$WORK/system-before.txt"
+mkdir -p "$OPT"
+if ! cmake --install "$BUILD" --prefix "$OPT" > "$WORK/install-opt.log" 2>&1; then
+    cat "$WORK/install-opt.log" >&2
+    fail "cmake --install --prefix $OPT failed"
+fi
+# The tool finds its libraries without ldconfig or LD_LIBRARY_PATH.
+expect_eq "Qel_InquiryTool -h from $OPT" \
+    "$(env -u LD_LIBRARY_PATH "$OPT/bin/Qel_InquiryTool" -h 2>&1 | grep -c '^# Usage: *Qel_InquiryTool')" 1
+expect_eq "its libraries come from $OPT" \
+    "$(ldd "$OPT/bin/Qel_InquiryTool" | grep -c "=> $OPT/.*/libQel")" 2
+cmake --build "$BUILD" --target uninstall > "$WORK/uninstall-opt.log" 2>&1
+expect_eq "uninstall target ($OPT)" $? 0
+expect_eq "left in $OPT after uninstall" "$(cd "$OPT" && find . -mindepth 1 | head -5)" ""
+system_state > "$WORK/system-after.txt"
+expect_eq "CUPS and udev directories as before" \
+    "$(diff "$WORK/system-before.txt" "$WORK/system-after.txt")" ""
+rmdir "$OPT"
 finish

@@ -2,6 +2,9 @@
 # The two commands of the kit:
 #   ./run.sh demo [FILE]   install what is missing, build the kit and the printer
 #                          emulator (build-demo/), print a sample job end to end
+#   ./run.sh package       install what is missing, build the Debian packages of
+#                          the kit (build-package/, tests off) into
+#                          build-package/packages/ and check them with lintian
 #   ./run.sh test          install what is missing, build, run every test; then
 #                          all again under ASan + UBSan and a short fuzz run
 #                          (--fast: the first run only; --sanitize-only: the
@@ -22,6 +25,7 @@ PACKAGES=(
     umockdev libumockdev-dev
     printer-driver-ptouch printer-driver-dymo
     clang libclang-rt-14-dev
+    dpkg-dev fakeroot lintian scdoc
 )
 
 log() { printf '[run.sh] %s\n' "$*"; }
@@ -168,11 +172,34 @@ cmd_demo() {
     exec "$ROOT/tests/demo/demo.sh" "$DEMO_DIR" "$@"
 }
 
+# The Debian packages: a build of the kit alone, for the prefix /usr with
+# Debian's hardening flags, then CPack (packaging/CMakeLists.txt).
+PACKAGE_DIR=${QEL_PACKAGE_BUILD_DIR:-$ROOT/build-package}
+
+cmd_package() {
+    install_missing
+    rm -rf "$PACKAGE_DIR/packages"
+    # (CMake reads no CPPFLAGS: the preprocessor flags go with the compiler's.)
+    local cppflags
+    cppflags=$(dpkg-buildflags --get CPPFLAGS)
+    CFLAGS="$cppflags $(dpkg-buildflags --get CFLAGS)" \
+        CXXFLAGS="$cppflags $(dpkg-buildflags --get CXXFLAGS)" \
+        LDFLAGS=$(dpkg-buildflags --get LDFLAGS) \
+        build "$PACKAGE_DIR" -DQEL_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DCMAKE_INSTALL_PREFIX=/usr
+    (cd "$PACKAGE_DIR" && cpack --config CPackConfig.cmake)
+    # Fails on an error; warnings are shown.
+    lintian --tag-display-limit 0 "$PACKAGE_DIR"/packages/*.deb
+    log "packages in $PACKAGE_DIR/packages:"
+    ls -l "$PACKAGE_DIR"/packages/*.deb
+}
+
 case "${1:-}" in
     test) shift; cmd_test "$@" ;;
+    package) shift; cmd_package "$@" ;;
     demo) shift; cmd_demo "$@" ;;
     *)
-        echo "usage: $0 test | demo [FILE]" >&2
+        echo "usage: $0 test | demo [FILE] | package" >&2
         exit 2
         ;;
 esac

@@ -100,13 +100,16 @@ done
 # there; writes "NNN QUEUE ID" lines.
 submitter()
 {
-    local s=$1 n q file out id
+    local s=$1 n q file out id opts
     while [ ! -e "$WORK/go" ]; do sleep 0.01; done
     for ((n = s + 1; n <= JOBS; n += SUBMITTERS)); do
         q=$((n % PRINTERS))
         file=$(printf '%s/set/jobs/job-%03d' "$WORK" "$n")
-        if [ -e "$file.pdf" ]; then file=$file.pdf; else file=$file.ras; fi
-        out=$(lp -d "q$q" -t "job $n" "$file" 2>&1)
+        # A PDF job is compared with Ghostscript's rendering of the whole
+        # page, so it keeps the blank stretch above its content.
+        opts=()
+        if [ -e "$file.pdf" ]; then file=$file.pdf opts=(-o TrimTop=False); else file=$file.ras; fi
+        out=$(lp -d "q$q" -t "job $n" "${opts[@]}" "$file" 2>&1)
         id=$(printf '%s\n' "$out" | sed -n "s/^request id is q$q-\([0-9]*\).*/\1/p")
         printf '%d %d %s\n' "$n" "$q" "${id:-none}"
         [ -n "$id" ] || echo "lp for job $n: $out" >&2

@@ -1,13 +1,14 @@
 // api_internal.h - declarations shared by the files of the printer access library.
 //
 // None of these names leave the shared library; the internal static library
-// exposes them to the white-box tests.
+// exposes them to the white-box tests and to port.cpp.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <termios.h>
 
+struct libusb_context;
 struct libusb_device_handle;
 
 // Port kinds kept in `communication`.
@@ -19,8 +20,9 @@ inline constexpr int kKindUsb = 2;
 inline constexpr int kRxRingSize = 1024;
 
 // ---------------------------------------------------------------------------------------------
-// Receive ring (rx_ring.cpp). They work on m_pub_rx_buffer, m_index_rx_bottom and
-// m_index_rx_top; without a ring they hold nothing and accept nothing.
+// Receive ring (rx_ring.cpp). These work on the ring of the C interface's port:
+// m_pub_rx_buffer, m_index_rx_bottom and m_index_rx_top; without a ring they hold nothing and
+// accept nothing.
 // ---------------------------------------------------------------------------------------------
 
 // Bytes held (0..1023).
@@ -62,7 +64,7 @@ struct termios api_build_serial_settings(unsigned long baud_rate, unsigned char 
                                          unsigned char parity, unsigned char stop_bits);
 
 // ---------------------------------------------------------------------------------------------
-// USB port (usb_port.cpp)
+// USB port of the C interface (usb_port.cpp)
 // ---------------------------------------------------------------------------------------------
 
 // Opens a "/dev/bus/usb/BBB/DDD" port; result as qel_api_printer_open.
@@ -71,6 +73,92 @@ std::intptr_t api_usb_open(const char* port);
 void api_usb_close(std::intptr_t printer);
 // The device handle of the open USB port, or null when none is open.
 libusb_device_handle* api_usb_handle(std::intptr_t printer);
+
+// ---------------------------------------------------------------------------------------------
+// The parts of a port, shared by the C interface's one port (whose variables are the exported
+// ones) and the port objects of port.h (whose variables are their own)
+// ---------------------------------------------------------------------------------------------
+namespace qel::detail
+{
+
+// A receive ring over storage and indices kept elsewhere: the exported variables for the C
+// interface's port, members of a port object otherwise.
+class RxRing
+{
+  public:
+    RxRing(unsigned char*& storage, int& bottom, int& top)
+        : storage_(storage), bottom_(bottom), top_(top)
+    {
+    }
+    int count();
+    int free_room();
+    int store(const unsigned char* data, int n);
+    int take(unsigned char* data, int n);
+    void clear();
+    // A new zeroed ring (an earlier one is freed); false when there is no memory.
+    bool allocate();
+    // Frees the ring; both indices 0.
+    void release();
+
+  private:
+    bool ready();
+    unsigned char*& storage_;
+    int& bottom_;
+    int& top_;
+};
+
+// The USB variables of a port (endpoints, packet size, interface), kept elsewhere like the ring.
+struct UsbEndpoints
+{
+    int& write;
+    int& read;
+    int& read_packet_size;
+    int& interface_number;
+};
+
+// What an open USB port holds.
+struct UsbLink
+{
+    libusb_context* context = nullptr; // null: libusb's default context
+    libusb_device_handle* handle = nullptr;
+    int claimed_interface = 0;
+};
+
+// Opens the supported printer at bus and address. With own_context a context of its own is
+// made for the port, else libusb's default one is used. Returns 0 with link filled and the
+// ring allocated, or a failure code of qel_api_printer_open (nothing left open).
+int usb_open(UsbLink& link, bool own_context, long bus, long address, UsbEndpoints& endpoints,
+             RxRing& ring);
+// Releases the interface, closes the device, frees the ring and ends the context.
+void usb_close(UsbLink& link, RxRing& ring);
+
+// Opens a character device read-write, non-blocking, not as controlling terminal, and takes
+// an exclusive advisory lock on it. Returns the descriptor, or -1 (no device, or the lock is
+// held by another opener).
+int char_open(const char* path, bool close_on_exec);
+// Applies serial line settings, discarding input not yet read; false when refused.
+bool char_apply_settings(int fd, const struct termios& settings);
+
+// Transfers with millisecond time-outs (port_transfer.cpp); results as the C interface.
+int char_write(int fd, const unsigned char* data, int size, unsigned long timeout_ms);
+int char_read(int fd, unsigned char* data, int size, unsigned long timeout_ms);
+void char_clear(int fd);
+int usb_write(libusb_device_handle* handle, const UsbEndpoints& endpoints,
+              const unsigned char* data, int size, unsigned long timeout_ms);
+int usb_read(libusb_device_handle* handle, const UsbEndpoints& endpoints, RxRing& ring,
+             unsigned char* data, int size, unsigned long timeout_ms);
+
+// The exported variables of the C interface's port (api_state.cpp).
+UsbEndpoints default_endpoints();
+RxRing default_ring();
+
+// The speed code of a rate the port objects accept, or false.
+bool serial_speed_code(unsigned long baud_rate, speed_t* code);
+// Raw 8-bit settings at a speed code, parity and stop bits as api_build_serial_settings.
+struct termios serial_settings(speed_t speed, unsigned char parity, unsigned char stop_bits,
+                               bool rts_cts);
+
+} // namespace qel::detail
 
 // ---------------------------------------------------------------------------------------------
 // Time-out loop and diagnostics (wait_and_debug.cpp)

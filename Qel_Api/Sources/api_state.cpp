@@ -1,7 +1,9 @@
 // api_state.cpp - process-wide port state and the version text of the library.
 #include "Qel_Api.h"
+#include "api_internal.h"
 
-// The library drives one printer per process; these are its port variables.
+// The C interface drives one printer per process; these are its port variables
+// (port objects keep their own, port.cpp).
 int DEBUG_MESSAGES = 0;
 int communication = 0;
 int QEL_API_ACCESS_WRITE = 0x02;
@@ -11,6 +13,20 @@ int QEL_API_INTERFACE = 0;
 unsigned char* m_pub_rx_buffer = nullptr;
 int m_index_rx_bottom = 0;
 int m_index_rx_top = 0;
+
+namespace qel::detail
+{
+UsbEndpoints default_endpoints()
+{
+    return {QEL_API_ACCESS_WRITE, QEL_API_ACCESS_READ, QEL_API_ACCESS_READ_ENDPOINT_SIZE,
+            QEL_API_INTERFACE};
+}
+
+RxRing default_ring()
+{
+    return {m_pub_rx_buffer, m_index_rx_bottom, m_index_rx_top};
+}
+} // namespace qel::detail
 
 namespace
 {

@@ -107,7 +107,7 @@ int lo_char_device_transfer(int fd, unsigned char* data, int size, unsigned long
  * reports as transferred count, also when a try ends with an error, so the
  * result is size exactly when every byte reached the printer.
  */
-int lo_usb_write(libusb_device_handle* handle, unsigned char* data, int size,
+int lo_usb_write(libusb_device_handle* handle, int endpoint, unsigned char* data, int size,
                  unsigned long timeout_ms)
 {
     struct timespec start;
@@ -117,8 +117,8 @@ int lo_usb_write(libusb_device_handle* handle, unsigned char* data, int size,
     {
         const int rest = size - done;
         int transferred = 0;
-        libusb_bulk_transfer(handle, static_cast<unsigned char>(QEL_API_ACCESS_WRITE), data + done,
-                             rest, &transferred, kUsbTransferTimeoutMs);
+        libusb_bulk_transfer(handle, static_cast<unsigned char>(endpoint), data + done, rest,
+                             &transferred, kUsbTransferTimeoutMs);
         transferred = std::clamp(transferred, 0, rest);
         done += transferred;
         if (transferred > 0)
@@ -198,18 +198,18 @@ void lo_debug_read_try(int result, const unsigned char* packet, int count)
  * memory), -2 (the ring refused a packet), -3 (a packet larger than the room
  * left; that packet is lost, the ring keeps what it held).
  */
-int lo_usb_read(libusb_device_handle* handle, unsigned char* data, int size,
-                unsigned long timeout_ms)
+int lo_usb_read(libusb_device_handle* handle, const qel::detail::UsbEndpoints& endpoints,
+                qel::detail::RxRing& ring, unsigned char* data, int size, unsigned long timeout_ms)
 {
-    const int packet_size = std::max(QEL_API_ACCESS_READ_ENDPOINT_SIZE, 0);
+    const int packet_size = std::max(endpoints.read_packet_size, 0);
     auto* packet = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(packet_size) + 1));
     if (packet == nullptr)
     {
         return -1;
     }
     int result = 0;
-    int held = buffer_get_rx_count();
-    int room = buffer_get_rx_free();
+    int held = ring.count();
+    int room = ring.free_room();
 
     struct timespec start;
     qel_tb_set_time_stamp(&start);
@@ -218,7 +218,7 @@ int lo_usb_read(libusb_device_handle* handle, unsigned char* data, int size,
         std::memset(packet, 0, static_cast<size_t>(packet_size) + 1);
         int count = 0;
         const int transfer =
-            libusb_bulk_transfer(handle, static_cast<unsigned char>(QEL_API_ACCESS_READ), packet,
+            libusb_bulk_transfer(handle, static_cast<unsigned char>(endpoints.read), packet,
                                  packet_size, &count, kUsbTransferTimeoutMs);
         count = std::clamp(count, 0, packet_size);
         lo_debug_read_try(transfer, packet, count);
@@ -231,13 +231,13 @@ int lo_usb_read(libusb_device_handle* handle, unsigned char* data, int size,
             result = -3;
             break;
         }
-        if (buffer_set_rx_data(packet, count) == 0)
+        if (ring.store(packet, count) == 0)
         {
             result = -2;
             break;
         }
-        held = buffer_get_rx_count();
-        room = buffer_get_rx_free();
+        held = ring.count();
+        room = ring.free_room();
         api_debug("Read count bytes = %d, free buffer size = %d, current buffer = %d \n", count,
                   room, held);
         if (lo_time_is_up(&start, timeout_ms))
@@ -247,7 +247,7 @@ int lo_usb_read(libusb_device_handle* handle, unsigned char* data, int size,
     }
     if (result == 0 && held >= size)
     {
-        result = buffer_get_rx_data(data, size);
+        result = ring.take(data, size);
     }
     std::free(packet);
     return result;
@@ -289,6 +289,49 @@ void lo_clear_char_device(int fd)
 }
 } // namespace
 
+namespace qel::detail
+{
+
+// write(2) and libusb's OUT transfers only read the caller's bytes.
+int char_write(int fd, const unsigned char* data, int size, unsigned long timeout_ms)
+{
+    return lo_char_device_transfer(fd, const_cast<unsigned char*>(data), size, timeout_ms,
+                                   Direction::Write);
+}
+
+int char_read(int fd, unsigned char* data, int size, unsigned long timeout_ms)
+{
+    return lo_char_device_transfer(fd, data, size, timeout_ms, Direction::Read);
+}
+
+void char_clear(int fd)
+{
+    lo_clear_char_device(fd);
+}
+
+int usb_write(libusb_device_handle* handle, const UsbEndpoints& endpoints,
+              const unsigned char* data, int size, unsigned long timeout_ms)
+{
+    return lo_usb_write(handle, endpoints.write, const_cast<unsigned char*>(data), size,
+                        timeout_ms);
+}
+
+int usb_read(libusb_device_handle* handle, const UsbEndpoints& endpoints, RxRing& ring,
+             unsigned char* data, int size, unsigned long timeout_ms)
+{
+    return lo_usb_read(handle, endpoints, ring, data, size, timeout_ms);
+}
+
+} // namespace qel::detail
+
+namespace
+{
+using qel::detail::default_endpoints;
+using qel::detail::default_ring;
+} // namespace
+
+// The C interface: a character-device handle is the descriptor itself, a USB
+// handle must be the open port's.
 int qel_api_printer_write(intptr_t printer, unsigned char* data, int size, unsigned long timeout_ms)
 {
     if (data == nullptr || size <= 0 || printer < 0)
@@ -298,12 +341,11 @@ int qel_api_printer_write(intptr_t printer, unsigned char* data, int size, unsig
     switch (communication)
     {
     case kKindCharDevice:
-        return lo_char_device_transfer(static_cast<int>(printer), data, size, timeout_ms,
-                                       Direction::Write);
+        return qel::detail::char_write(static_cast<int>(printer), data, size, timeout_ms);
     case kKindUsb:
         if (libusb_device_handle* handle = api_usb_handle(printer))
         {
-            return lo_usb_write(handle, data, size, timeout_ms);
+            return qel::detail::usb_write(handle, default_endpoints(), data, size, timeout_ms);
         }
         return 0;
     default:
@@ -320,12 +362,12 @@ int qel_api_printer_read(intptr_t printer, unsigned char* data, int size, unsign
     switch (communication)
     {
     case kKindCharDevice:
-        return lo_char_device_transfer(static_cast<int>(printer), data, size, timeout_ms,
-                                       Direction::Read);
+        return qel::detail::char_read(static_cast<int>(printer), data, size, timeout_ms);
     case kKindUsb:
         if (libusb_device_handle* handle = api_usb_handle(printer))
         {
-            return lo_usb_read(handle, data, size, timeout_ms);
+            qel::detail::RxRing ring = default_ring();
+            return qel::detail::usb_read(handle, default_endpoints(), ring, data, size, timeout_ms);
         }
         return 0;
     default:
@@ -342,14 +384,14 @@ int qel_api_printer_clear(intptr_t printer)
     switch (communication)
     {
     case kKindCharDevice:
-        lo_clear_char_device(static_cast<int>(printer));
+        qel::detail::char_clear(static_cast<int>(printer));
         return 1;
     case kKindUsb:
         if (api_usb_handle(printer) == nullptr)
         {
             return 0;
         }
-        buffer_clear_rx();
+        default_ring().clear();
         return 1;
     default:
         return 0;

@@ -1,7 +1,9 @@
 // usb_port.cpp - open and close a printer addressed as /dev/bus/usb/BBB/DDD through libusb.
 //
-// The printer is found by bus number and address in the device list of
-// libusb's default context. Its device descriptor must name a printer of the
+// The printer is found by bus number and address in the device list of a
+// libusb context: the default one for the C interface's port, a context of
+// its own for every port object, so that closing one port never ends the
+// context another still uses. Its device descriptor must name a printer of the
 // family before the device is opened at all, so that a device of another
 // kind is never reconfigured or taken from its driver. The first interface
 // gives the bulk endpoints; the kernel driver (usblp) is detached and the
@@ -24,15 +26,15 @@ namespace
 constexpr unsigned long kClaimTimeoutMs = 1000;
 constexpr unsigned long kClaimPauseMs = 100;
 
-// The open USB port: its device handle and the interface claimed on it.
-libusb_device_handle* lo_open_handle = nullptr;
-int lo_claimed_interface = 0;
+// The C interface's USB port.
+qel::detail::UsbLink lo_link;
 
 // What an open has acquired so far; released in reverse order unless the
 // open succeeds and hands the handle, the claim and the context to the port.
 struct UsbAcquired
 {
     bool context = false;
+    libusb_context* ctx = nullptr;
     libusb_device** list = nullptr;
     libusb_device_handle* handle = nullptr;
     libusb_config_descriptor* config = nullptr;
@@ -67,7 +69,7 @@ struct UsbAcquired
         }
         if (context)
         {
-            libusb_exit(nullptr);
+            libusb_exit(ctx);
         }
     }
 };
@@ -95,13 +97,13 @@ libusb_device* lo_find_device(libusb_device** list, ssize_t count, long bus, lon
 /*
  * lo_take_endpoints - endpoint variables from every alternate setting of the
  * first interface: the last IN endpoint is read from (its packet size is the
- * read length), the last OUT endpoint written to. QEL_API_INTERFACE becomes
- * the index of the last alternate setting.
+ * read length), the last OUT endpoint written to. The interface number
+ * becomes the index of the last alternate setting.
  *
  * Returns 0, -6 (no alternate setting) or -7 (a setting with fewer than two
  * endpoints).
  */
-int lo_take_endpoints(const libusb_config_descriptor* config)
+int lo_take_endpoints(const libusb_config_descriptor* config, qel::detail::UsbEndpoints& ep)
 {
     if (config->bNumInterfaces < 1 || config->interface == nullptr ||
         config->interface[0].num_altsetting < 1 || config->interface[0].altsetting == nullptr)
@@ -113,7 +115,7 @@ int lo_take_endpoints(const libusb_config_descriptor* config)
     {
         const libusb_interface_descriptor& setting = first.altsetting[i];
         api_debug(" Endpoints count = %d\n", setting.bNumEndpoints);
-        QEL_API_INTERFACE = i;
+        ep.interface_number = i;
         if (setting.bNumEndpoints < 2 || setting.endpoint == nullptr)
         {
             return -7;
@@ -123,23 +125,22 @@ int lo_take_endpoints(const libusb_config_descriptor* config)
             const libusb_endpoint_descriptor& endpoint = setting.endpoint[e];
             if ((endpoint.bEndpointAddress & LIBUSB_ENDPOINT_IN) != 0)
             {
-                QEL_API_ACCESS_READ = endpoint.bEndpointAddress;
-                QEL_API_ACCESS_READ_ENDPOINT_SIZE = endpoint.wMaxPacketSize;
+                ep.read = endpoint.bEndpointAddress;
+                ep.read_packet_size = endpoint.wMaxPacketSize;
             }
             else
             {
-                QEL_API_ACCESS_WRITE = endpoint.bEndpointAddress;
+                ep.write = endpoint.bEndpointAddress;
             }
             api_debug(" Endpoints Descriptor - Endpoint address = %2.2X\n",
                       endpoint.bEndpointAddress);
             api_debug(" Endpoints Descriptor - Size Endpoint = %d\n", endpoint.bLength);
             api_debug(" Endpoints Descriptor - Type  descriptor= %d\n", endpoint.bDescriptorType);
-            api_debug(" Endpoints Descriptor - Max packet size = %d\n",
-                      QEL_API_ACCESS_READ_ENDPOINT_SIZE);
+            api_debug(" Endpoints Descriptor - Max packet size = %d\n", ep.read_packet_size);
             api_debug(" ************************************* \n\n");
         }
-        api_debug(" Endpoint READ = 0x%2.2X\n", QEL_API_ACCESS_READ);
-        api_debug(" Endpoint WRITE= 0x%2.2X\n", QEL_API_ACCESS_WRITE);
+        api_debug(" Endpoint READ = 0x%2.2X\n", ep.read);
+        api_debug(" Endpoint WRITE= 0x%2.2X\n", ep.write);
     }
     return 0;
 }
@@ -174,31 +175,28 @@ bool lo_claim(libusb_device_handle* handle, int interface_number, bool* detached
 }
 } // namespace
 
-/*
- * api_usb_open - open the printer named "/dev/bus/usb/BBB/DDD".
- *
- * Returns the address of the libusb device handle, or -1 (no libusb, no
- * device list, libusb_open failed), -2 (no bus/device in the name, no device
- * there, unsupported model), -3 (kernel driver not detached), -4 (interface
- * not claimed in time), -5 (no active configuration), -6 (no alternate
- * setting), -7 (too few endpoints), -8 (no memory for the ring).
- */
-intptr_t api_usb_open(const char* port)
+namespace qel::detail
 {
-    long bus = 0;
-    long address = 0;
-    if (!api_parse_usb_name(port, &bus, &address))
-    {
-        return -2;
-    }
 
+/*
+ * usb_open - open the printer at bus and address.
+ *
+ * Returns 0 with the link and the ring set up, or -1 (no libusb, no device
+ * list, libusb_open failed), -2 (no device there, unsupported model), -3
+ * (kernel driver not detached), -4 (interface not claimed in time), -5 (no
+ * active configuration), -6 (no alternate setting), -7 (too few endpoints),
+ * -8 (no memory for the ring).
+ */
+int usb_open(UsbLink& link, bool own_context, long bus, long address, UsbEndpoints& endpoints,
+             RxRing& ring)
+{
     UsbAcquired acquired;
-    if (libusb_init(nullptr) < 0)
+    if (libusb_init(own_context ? &acquired.ctx : nullptr) < 0)
     {
         return -1;
     }
     acquired.context = true;
-    const ssize_t count = libusb_get_device_list(nullptr, &acquired.list);
+    const ssize_t count = libusb_get_device_list(acquired.ctx, &acquired.list);
     if (count < 0)
     {
         acquired.list = nullptr;
@@ -241,13 +239,13 @@ intptr_t api_usb_open(const char* port)
         api_debug(" Active config Error  \n");
         return -5;
     }
-    const int endpoints = lo_take_endpoints(acquired.config);
-    if (endpoints != 0)
+    const int taken = lo_take_endpoints(acquired.config, endpoints);
+    if (taken != 0)
     {
-        return endpoints;
+        return taken;
     }
 
-    const int interface_number = QEL_API_INTERFACE;
+    const int interface_number = endpoints.interface_number;
     acquired.interface_number = interface_number;
     if (libusb_kernel_driver_active(acquired.handle, interface_number) == 1)
     {
@@ -257,61 +255,96 @@ intptr_t api_usb_open(const char* port)
         }
         acquired.detached = true;
     }
+    // Another program that holds the interface keeps it: the claim fails.
     if (!lo_claim(acquired.handle, interface_number, &acquired.detached))
     {
         return -4;
     }
     acquired.claimed = true;
 
-    auto* ring = static_cast<unsigned char*>(std::calloc(kRxRingSize, 1));
-    if (ring == nullptr)
+    if (!ring.allocate())
     {
         return -8;
     }
-    std::free(m_pub_rx_buffer); // a ring left by an open that was never closed
-    m_pub_rx_buffer = ring;
-    m_index_rx_bottom = 0;
-    m_index_rx_top = 0;
 
     // The port now owns the handle, the claim and the context; the device
     // list and the configuration descriptor go.
-    lo_open_handle = acquired.handle;
-    lo_claimed_interface = interface_number;
+    link.context = acquired.ctx;
+    link.handle = acquired.handle;
+    link.claimed_interface = interface_number;
     acquired.handle = nullptr;
     acquired.claimed = false;
     acquired.detached = false;
     acquired.context = false;
-    return reinterpret_cast<intptr_t>(lo_open_handle);
+    return 0;
 }
 
 /*
- * api_usb_close - release the interface, close the device, free the ring and
- * end the libusb context. A handle that is not the open port's does nothing.
- * The kernel driver is not attached again.
+ * usb_close - release the interface, close the device, free the ring and end
+ * the libusb context. The kernel driver is not attached again.
  */
-void api_usb_close(intptr_t printer)
+void usb_close(UsbLink& link, RxRing& ring)
 {
-    libusb_device_handle* handle = api_usb_handle(printer);
-    if (handle == nullptr)
+    if (link.handle == nullptr)
     {
         return;
     }
-    libusb_release_interface(handle, lo_claimed_interface);
-    libusb_close(handle);
-    lo_open_handle = nullptr;
-    std::free(m_pub_rx_buffer);
-    m_pub_rx_buffer = nullptr;
-    m_index_rx_bottom = 0;
-    m_index_rx_top = 0;
-    libusb_exit(nullptr);
+    libusb_release_interface(link.handle, link.claimed_interface);
+    libusb_close(link.handle);
+    link.handle = nullptr;
+    ring.release();
+    libusb_exit(link.context);
+    link.context = nullptr;
+}
+
+} // namespace qel::detail
+
+/*
+ * api_usb_open - open the printer named "/dev/bus/usb/BBB/DDD" as the C
+ * interface's port, in libusb's default context, with the exported endpoint
+ * and ring variables. Returns the address of the libusb device handle, or a
+ * failure code of usb_open (-2 also for a name without bus and device).
+ */
+intptr_t api_usb_open(const char* port)
+{
+    long bus = 0;
+    long address = 0;
+    if (!api_parse_usb_name(port, &bus, &address))
+    {
+        return -2;
+    }
+    qel::detail::UsbLink link;
+    qel::detail::UsbEndpoints endpoints = qel::detail::default_endpoints();
+    qel::detail::RxRing ring = qel::detail::default_ring();
+    const int result = qel::detail::usb_open(link, false, bus, address, endpoints, ring);
+    if (result != 0)
+    {
+        return result;
+    }
+    lo_link = link;
+    return reinterpret_cast<intptr_t>(lo_link.handle);
+}
+
+/*
+ * api_usb_close - close the C interface's USB port. A handle that is not the
+ * open port's does nothing.
+ */
+void api_usb_close(intptr_t printer)
+{
+    if (api_usb_handle(printer) == nullptr)
+    {
+        return;
+    }
+    qel::detail::RxRing ring = qel::detail::default_ring();
+    qel::detail::usb_close(lo_link, ring);
 }
 
 libusb_device_handle* api_usb_handle(intptr_t printer)
 {
-    if (printer <= 0 || lo_open_handle == nullptr ||
-        reinterpret_cast<intptr_t>(lo_open_handle) != printer)
+    if (printer <= 0 || lo_link.handle == nullptr ||
+        reinterpret_cast<intptr_t>(lo_link.handle) != printer)
     {
         return nullptr;
     }
-    return lo_open_handle;
+    return lo_link.handle;
 }

@@ -1,5 +1,6 @@
 // Port names, supported models and serial line settings: the pure rules of the library.
 #include "api_internal.h"
+#include "port.h"
 
 #include <gtest/gtest.h>
 
@@ -118,6 +119,20 @@ TEST(SerialSettings, SpeedsParityAndStopBits)
     EXPECT_NE(api_build_serial_settings(9600, 8, 'n', 2).c_cflag & CSTOPB, 0u);
     EXPECT_EQ(api_build_serial_settings(9600, 8, 'n', 3).c_cflag & CSTOPB, 0u);
     EXPECT_EQ(api_build_serial_settings(9600, 5, 'n', 1).c_cflag & CSIZE, CS8);
+}
+
+// Port objects take the rate as given, also above 115200, and refuse the others instead of
+// running the line at a rate nobody asked for.
+TEST(SerialSettings, PortObjectRates)
+{
+    EXPECT_EQ(qel::parse_baud_rate("1200"), 1200u);
+    EXPECT_EQ(qel::parse_baud_rate("9600"), 9600u);
+    EXPECT_EQ(qel::parse_baud_rate("230400"), 230400u);
+    for (const char* refused :
+         {"14400", "0", "", "9600x", " 9600", "-9600", "115200 ", "99999999999999999999999"})
+    {
+        EXPECT_EQ(qel::parse_baud_rate(refused), std::nullopt) << '"' << refused << '"';
+    }
 }
 
 } // namespace

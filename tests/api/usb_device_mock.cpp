@@ -280,7 +280,10 @@ struct UsbDeviceMock::Impl
             break;
         }
         case USBDEVFS_CLAIMINTERFACE:
-            if (bound || setup.claim_fails)
+            // As in the kernel: an interface held by its driver or by another
+            // opener of the node cannot be claimed (libusb never repeats a
+            // claim on its own handle).
+            if (bound || setup.claim_fails || claims != releases)
             {
                 umockdev_ioctl_client_complete(client, -1, EBUSY);
             }

@@ -250,7 +250,7 @@ std::vector<FoundPrinter> discover_printers(std::string* error, const DiscoveryP
             printer.product = descriptor.idProduct;
             found.push_back(printer);
         }
-        if (count > 0)
+        if (count >= 0)
             libusb_free_device_list(list, 1);
         libusb_exit(context);
     }

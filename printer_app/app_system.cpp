@@ -3,6 +3,7 @@
 #include "app_system.h"
 
 #include "pdf_filter.h"
+#include "png_filter.h"
 #include "printer_data_page.h"
 #include "receipt_driver.h"
 #include "status_poller.h"
@@ -117,6 +118,7 @@ pappl_system_t* create_system(int num_options, cups_option_t* options, void* /*d
     papplSystemSetPrinterDrivers(system, num_drivers, drivers, driver_autoadd, lo_printer_created,
                                  driver_setup, nullptr);
     papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", pdf_filter, nullptr);
+    papplSystemAddMIMEFilter(system, "image/png", QEL_COMMAND_FORMAT, png_filter, nullptr);
     papplSystemSetMIMECallback(system, lo_mime_detect, nullptr);
     register_printer_data_page(system);
 

@@ -1,7 +1,6 @@
 // job_output.cpp - writing a job's commands with stall, cancel and unplug handling.
 #include "job_output.h"
 
-#include "command_stream.h"
 #include "device_scheme.h"
 #include "port.h"
 #include "printer_state.h"
@@ -44,15 +43,17 @@ bool JobOutput::flush()
     return ok;
 }
 
-void JobOutput::finish_cancelled(const std::vector<unsigned char>& ending)
+void JobOutput::finish_cancelled()
 {
     queue_.clear();
     if (failed_)
         return;
-    std::vector<unsigned char> rest = unfinished_;
-    rest.insert(rest.end(), ending.begin(), ending.end());
-    unfinished_.clear();
-    write_block(rest.data(), rest.size(), false);
+    const std::vector<uint8_t> filler = qel::boundary_filler(sent_);
+    if (filler.empty())
+        return;
+    papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "Cancelled %s: finishing it with %zu bytes.",
+                qel::describe_boundary(sent_).c_str(), filler.size());
+    write_block(filler.data(), filler.size(), false);
 }
 
 void JobOutput::set_stalled(bool stalled, double seconds)
@@ -89,9 +90,6 @@ bool JobOutput::write_block(const unsigned char* data, size_t size, bool stop_on
     {
         if (stop_on_cancel && papplJobIsCanceled(job_))
         {
-            // Stop at the end of the command the printer is in the middle of.
-            const size_t rest = rest_of_command(data, size, done);
-            unfinished_.assign(data + done, data + done + rest);
             cancelled_ = true;
             return false;
         }
@@ -101,6 +99,7 @@ bool JobOutput::write_block(const unsigned char* data, size_t size, bool stop_on
         const auto after = clock::now();
         if (written > 0)
         {
+            qel::boundary_feed(sent_, std::span<const uint8_t>(data + done, written));
             done += static_cast<size_t>(written);
             last_progress = after;
             if (stalled_)

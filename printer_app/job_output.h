@@ -2,10 +2,13 @@
 //
 // Commands are written in blocks of whole commands. A write that does not move for a while
 // marks the printer as stalled (a state reason and the job's message) until data flows again;
-// a job that is cancelled stops at the end of the command it is in, so the next job starts on
-// a command boundary however long the printer held the data; a printer that has gone fails
-// the job.
+// a job that is cancelled stops where it is and the command the printer is inside is finished
+// with harmless bytes and the page ended (the command boundary tracker follows every byte
+// that reaches the printer), so the next job starts on a command boundary however long the
+// printer held the data; a printer that has gone fails the job.
 #pragma once
+
+#include "command_boundary.h"
 
 #include <pappl/pappl.h>
 
@@ -25,9 +28,9 @@ class JobOutput
     void add(const std::vector<unsigned char>& commands);
     // Writes everything queued. False when the job was cancelled or the printer failed.
     bool flush();
-    // After a cancel or a failure: nothing more goes to the printer except `ending`
-    // (whole commands, e.g. the page end) once the unfinished command is complete.
-    void finish_cancelled(const std::vector<unsigned char>& ending);
+    // After a cancel: the bytes that complete the command the printer is inside and end its
+    // page without a cut; nothing else of the job goes to the printer.
+    void finish_cancelled();
 
     bool failed() const { return failed_; }
     bool cancelled() const { return cancelled_; }
@@ -39,7 +42,7 @@ class JobOutput
     pappl_job_t* job_;
     pappl_device_t* device_;
     std::vector<unsigned char> queue_;
-    std::vector<unsigned char> unfinished_; // rest of a command cut by a cancel
+    qel::CommandBoundary sent_; // where the printer's parser stands after what was written
     bool failed_ = false;
     bool cancelled_ = false;
     bool stalled_ = false;

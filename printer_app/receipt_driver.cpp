@@ -2,11 +2,11 @@
 // encoder, straight to the device.
 #include "receipt_driver.h"
 
-#include "command_stream.h"
 #include "job_output.h"
 #include "models.h"
 #include "page_commands.h"
 #include "page_streamer.h"
+#include "raw_stream.h"
 #include "receipt_settings.h"
 
 #include <cstdio>
@@ -102,8 +102,8 @@ bool lo_raw_print(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*
     std::ifstream in(papplJobGetFilename(job), std::ios::binary);
     const std::vector<unsigned char> data((std::istreambuf_iterator<char>(in)),
                                           std::istreambuf_iterator<char>());
-    std::string error;
-    if (!check_command_stream(data.data(), data.size(), &error))
+    const std::string error = raw_stream_problem(data.data(), data.size());
+    if (!error.empty())
     {
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Not a whole printer command stream: %s",
                     error.c_str());
@@ -117,7 +117,7 @@ bool lo_raw_print(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*
     if (output.flush())
         return true;
     if (output.cancelled())
-        output.finish_cancelled({});
+        output.finish_cancelled();
     return !output.failed();
 }
 
@@ -172,6 +172,9 @@ bool driver_setup(pappl_system_t* /*system*/, const char* driver_name, const cha
     data->raster_types = static_cast<pappl_raster_type_t>(PAPPL_PWG_RASTER_TYPE_BLACK_1 |
                                                           PAPPL_PWG_RASTER_TYPE_SGRAY_8);
     data->force_raster_type = PAPPL_PWG_RASTER_TYPE_BLACK_1;
+    // Images print upright as they come: a wide, short image is a receipt line, not a page
+    // to turn (PAPPL turns images wider than tall when no orientation is asked for).
+    data->orient_default = IPP_ORIENT_PORTRAIT;
     data->duplex = PAPPL_DUPLEX_NONE;
     data->sides_supported = PAPPL_SIDES_ONE_SIDED;
     data->sides_default = PAPPL_SIDES_ONE_SIDED;
@@ -292,7 +295,7 @@ bool receipt_end_page(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_d
     if (rj->output->cancelled() || papplJobIsCanceled(job))
     {
         rj->output->flush();
-        rj->output->finish_cancelled(lo_page_end(rj->choices, rj->choices.cut != CutMode::Never));
+        rj->output->finish_cancelled();
         return true;
     }
     streamer_finish_lines(rj->streamer, rj->commands);
@@ -325,7 +328,9 @@ bool receipt_end_job(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_de
     if (!rj)
         return false;
     bool ok = !rj->output->failed();
-    if (ok && rj->page_end_pending && !rj->output->cancelled())
+    if (ok && (rj->output->cancelled() || papplJobIsCanceled(job)))
+        rj->output->finish_cancelled(); // a page left open for the cut at the end is ended
+    else if (ok && rj->page_end_pending)
     {
         rj->output->add(lo_page_end(rj->choices, true));
         ok = rj->output->flush();

@@ -60,7 +60,9 @@ const char* lo_vendor(const pappl_pr_options_t* options, const char* name)
     return cupsGetOption(name, options->num_vendor, options->vendor);
 }
 
-ReceiptChoices lo_choices(const pappl_pr_options_t* options)
+// The job's choices. The cut follows cut-media (after the job unless asked otherwise); a job
+// that names its finishings is cut only when they hold "trim" (and never with "none").
+ReceiptChoices lo_choices(pappl_job_t* job, const pappl_pr_options_t* options)
 {
     ReceiptChoices choices;
     choices.darkness_percent = options->darkness_configured + options->print_darkness;
@@ -76,8 +78,10 @@ ReceiptChoices lo_choices(const pappl_pr_options_t* options)
         choices.speed_level = std::atoi(value);
     if (const char* value = lo_vendor(options, "paper-path"))
         choices.paper_path = parse_paper_path(value);
-    if (!(options->finishings & PAPPL_FINISHINGS_TRIM))
+    if (papplJobGetAttribute(job, "finishings") && !(options->finishings & PAPPL_FINISHINGS_TRIM))
         choices.cut = CutMode::Never;
+    else if (options->finishings & PAPPL_FINISHINGS_TRIM && choices.cut == CutMode::Never)
+        choices.cut = CutMode::AfterJob;
     return choices;
 }
 
@@ -241,7 +245,7 @@ bool driver_setup(pappl_system_t* /*system*/, const char* driver_name, const cha
 bool receipt_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device)
 {
     auto* rj = new ReceiptJob;
-    rj->choices = lo_choices(options);
+    rj->choices = lo_choices(job, options);
     rj->output = std::make_unique<JobOutput>(job, device);
     papplJobSetData(job, rj);
     return true;
@@ -258,7 +262,7 @@ bool receipt_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_dev
         rj->page_end_pending = false;
         rj->output->add(lo_page_end(rj->choices, false));
     }
-    rj->choices = lo_choices(options);
+    rj->choices = lo_choices(job, options);
     const Roll* roll = roll_for_width(options->media.size_width);
     rj->printable = roll ? static_cast<uint32_t>(roll->printable_dots) : 576;
     rj->src_bits = options->header.cupsWidth;

@@ -44,6 +44,7 @@ const char* lo_mime_detect(const unsigned char* header, size_t size, void* /*dat
 void lo_printer_created(pappl_printer_t* printer, void* /*data*/)
 {
     add_printer_data_link(printer);
+    set_paper_supply(printer);
 }
 
 pappl_loglevel_t lo_log_level(const char* value)
@@ -126,7 +127,13 @@ pappl_system_t* create_system(int num_options, cups_option_t* options, void* /*d
     papplSystemSetSaveCallback(system, (pappl_save_cb_t)papplSystemSaveState,
                                const_cast<char*>(lo_state_file.c_str()));
     papplSystemIteratePrinters(
-        system, [](pappl_printer_t* printer, void*) { add_printer_data_link(printer); }, nullptr);
+        system,
+        [](pappl_printer_t* printer, void*)
+        {
+            add_printer_data_link(printer);
+            set_paper_supply(printer);
+        },
+        nullptr);
     // The status thread starts with the server (sub-commands create a system too).
     papplSystemAddTimerCallback(
         system, 0, 1,

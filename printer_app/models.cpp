@@ -101,7 +101,12 @@ std::span<const int> roll_lengths_mm()
 std::string media_name(const Roll& roll, int length_mm)
 {
     const std::string width = lo_width_text(roll.width_hmm);
-    return "om_roll-" + width + "_" + width + "x" + std::to_string(length_mm) + "mm";
+    // The name part of a PWG media name takes no '.': the 82.5 mm roll is "roll-82p5".
+    std::string name = width;
+    for (char& c : name)
+        if (c == '.')
+            c = 'p';
+    return "om_roll-" + name + "_" + width + "x" + std::to_string(length_mm) + "mm";
 }
 
 std::string default_media_name()

@@ -48,7 +48,7 @@ std::span<const int> roll_lengths_mm();
 inline constexpr int ROLL_MIN_LENGTH_MM = 25;
 inline constexpr int ROLL_MAX_LENGTH_MM = 10000;
 
-// PWG media name of a roll and length: "om_roll-80_80x297mm", "om_roll-82.5_82.5x200mm".
+// PWG media name of a roll and length: "om_roll-80_80x297mm", "om_roll-82p5_82.5x200mm".
 std::string media_name(const Roll& roll, int length_mm);
 // The default medium: the 80 mm roll, 297 mm.
 std::string default_media_name();

@@ -169,6 +169,11 @@ bool lo_page(pappl_client_t* client, void* /*data*/)
     papplClientHTMLEscape(client, notes.polled ? notes.status_message.c_str() : "not asked yet", 0);
     if (notes.stalled)
         papplClientHTMLPuts(client, " The printer is not taking data.");
+    if (!notes.identify.empty())
+    {
+        papplClientHTMLPuts(client, "</p>\n<p>Identify: ");
+        papplClientHTMLEscape(client, notes.identify.c_str(), 0);
+    }
     papplClientHTMLPrintf(client,
                           "</p>\n<p><a class=\"btn\" href=\"%s?printer=%d\">Refresh</a> "
                           "<a class=\"btn\" href=\"%s?printer=%d&amp;download=config\">"

@@ -21,15 +21,27 @@ PrinterNotes printer_notes(int printer_id)
 void set_printer_notes(int printer_id, const PrinterNotes& notes)
 {
     std::lock_guard lock(lo_mutex);
-    const bool stalled = lo_notes[printer_id].stalled;
+    const PrinterNotes kept = lo_notes[printer_id];
     lo_notes[printer_id] = notes;
-    lo_notes[printer_id].stalled = stalled;
+    lo_notes[printer_id].stalled = kept.stalled;
+    lo_notes[printer_id].identify = kept.identify;
 }
 
 void set_printer_stalled(int printer_id, bool stalled)
 {
     std::lock_guard lock(lo_mutex);
     lo_notes[printer_id].stalled = stalled;
+}
+
+} // namespace qel_app
+
+namespace qel_app
+{
+
+void set_printer_identify(int printer_id, const std::string& message)
+{
+    std::lock_guard lock(lo_mutex);
+    lo_notes[printer_id].identify = message;
 }
 
 } // namespace qel_app

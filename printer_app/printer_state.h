@@ -17,11 +17,13 @@ struct PrinterNotes
     unsigned error_code = 0;    // printer_status.error_code of the last answer
     std::string status_message; // what the printer's state is, in words
     bool stalled = false;       // a job's write is not moving
+    std::string identify;       // the last Identify-Printer message (the printer has no display)
     time_t last_poll = 0;
 };
 
 PrinterNotes printer_notes(int printer_id);
 void set_printer_notes(int printer_id, const PrinterNotes& notes);
 void set_printer_stalled(int printer_id, bool stalled);
+void set_printer_identify(int printer_id, const std::string& message);
 
 } // namespace qel_app

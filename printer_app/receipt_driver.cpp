@@ -6,6 +6,7 @@
 #include "models.h"
 #include "page_commands.h"
 #include "page_streamer.h"
+#include "printer_state.h"
 #include "raw_stream.h"
 #include "receipt_settings.h"
 
@@ -125,7 +126,28 @@ bool lo_raw_print(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t*
     return !output.failed();
 }
 
+// Identify-Printer: the printer has no display, lamp or sound; its message is shown on the
+// application's "Printer data" page and in the log, the display of this printer.
+void lo_identify(pappl_printer_t* printer, pappl_identify_actions_t /*actions*/,
+                 const char* message)
+{
+    const std::string text = message && *message ? message : "Identify-Printer";
+    papplLogPrinter(printer, PAPPL_LOGLEVEL_INFO, "Identify: %s", text.c_str());
+    set_printer_identify(papplPrinterGetID(printer), text);
+}
+
 } // namespace
+
+void set_paper_supply(pappl_printer_t* printer)
+{
+    pappl_supply_t paper{};
+    paper.color = PAPPL_SUPPLY_COLOR_NO_COLOR;
+    std::snprintf(paper.description, sizeof paper.description, "Paper roll");
+    paper.is_consumed = true;
+    paper.level = -1; // the printer reports no paper level
+    paper.type = PAPPL_SUPPLY_TYPE_OTHER;
+    papplPrinterSetSupplies(printer, 1, &paper);
+}
 
 int driver_list(pappl_pr_driver_t** drivers)
 {
@@ -159,6 +181,9 @@ bool driver_setup(pappl_system_t* /*system*/, const char* driver_name, const cha
         return false;
 
     data->printfile_cb = lo_raw_print;
+    data->identify_cb = lo_identify;
+    data->identify_default = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
+    data->identify_supported = PAPPL_IDENTIFY_ACTIONS_DISPLAY;
     data->rstartjob_cb = receipt_start_job;
     data->rstartpage_cb = receipt_start_page;
     data->rwriteline_cb = receipt_write_line;
@@ -238,6 +263,18 @@ bool driver_setup(pappl_system_t* /*system*/, const char* driver_name, const cha
                  nullptr, "printer-default");
     ippAddStrings(extra, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD), "paper-path-supported", 4,
                   nullptr, path_values);
+    // What IPP Everywhere clients look for. Overrides: a selection of pages may be named, but
+    // no attribute may be changed for it (a receipt is printed with one set of choices).
+    static const char* const overrides[] = {"document-number", "pages"};
+    ippAddStrings(extra, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD), "overrides-supported", 2,
+                  nullptr, overrides);
+    ippAddBoolean(extra, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+    ippAddString(extra, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD),
+                 "print-rendering-intent-default", nullptr, "auto");
+    ippAddString(extra, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD),
+                 "print-rendering-intent-supported", nullptr, "auto");
+    ippAddString(extra, IPP_TAG_PRINTER, IPP_CONST_TAG(IPP_TAG_KEYWORD),
+                 "pwg-raster-document-sheet-back", nullptr, "normal");
     *attrs = extra;
     return true;
 }

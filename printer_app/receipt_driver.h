@@ -19,6 +19,9 @@ bool driver_setup(pappl_system_t* system, const char* driver_name, const char* d
 const char* driver_autoadd(const char* device_info, const char* device_uri, const char* device_id,
                            void* data);
 
+// The paper roll as the printer's one supply (level unknown: the printer reports none).
+void set_paper_supply(pappl_printer_t* printer);
+
 // The raster callbacks, also used by the PDF filter for the pages Ghostscript renders.
 bool receipt_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device);
 bool receipt_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device,

@@ -133,7 +133,15 @@ class UsbDevice
     bool move_to(unsigned address, std::string* error);
     std::string name() const;
     std::string root_dir() const;
+    UsbActivity activity() const;
 
+    // What hosts did, across addresses (the handler thread writes, tests read).
+    struct Counters
+    {
+        std::atomic<unsigned> in_submits{0}, claims{0}, releases{0};
+        std::atomic<bool> driver_bound{false};
+        std::size_t out_taken = 0; // handler thread only
+    };
     struct State; // the usbdevfs handler's view of the device at one address
 
   private:
@@ -146,6 +154,7 @@ class UsbDevice
     std::string root_;
     unsigned port_ = 0; // hub port: the sysfs name stays across moves
     std::unique_ptr<State> state_;
+    Counters counters_;
     // Earlier addresses: hosts may still hold their nodes open (and get ENODEV).
     std::vector<std::unique_ptr<State>> retired_;
 };

@@ -5,6 +5,7 @@
 
 #include <umockdev.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
@@ -21,11 +22,6 @@ namespace qel_vp
 
 namespace
 {
-
-constexpr std::uint16_t kVendor = 0x5E2D;
-constexpr unsigned kEpIn = 0x81;
-constexpr unsigned kEpOut = 0x02;
-constexpr std::size_t kPacket = 64;
 
 // An URB of the host, kept while it waits for printer bytes.
 struct PendingUrb
@@ -49,16 +45,47 @@ void release(PendingUrb& p)
     p = PendingUrb{};
 }
 
-std::string hex_bytes(std::initializer_list<unsigned> bytes)
+std::string hex_bytes(const std::vector<std::uint8_t>& bytes)
 {
     std::string s;
     char b[4];
-    for (unsigned v : bytes)
+    for (const std::uint8_t v : bytes)
     {
-        std::snprintf(b, sizeof b, "%02x", v & 0xFF);
+        std::snprintf(b, sizeof b, "%02x", v);
         s += b;
     }
     return s;
+}
+
+void put16(std::vector<std::uint8_t>& out, unsigned value)
+{
+    out.push_back(static_cast<std::uint8_t>(value & 0xFF));
+    out.push_back(static_cast<std::uint8_t>(value >> 8));
+}
+
+// Device, configuration, printer interface (class 7/1/2) and bulk endpoint descriptors, as the
+// sysfs "descriptors" attribute holds them.
+std::vector<std::uint8_t> descriptors(const UsbSetup& usb, unsigned product)
+{
+    std::vector<std::uint8_t> d = {0x12, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x40};
+    put16(d, usb.vendor);
+    put16(d, product);
+    d.insert(d.end(), {0x00, 0x01, 0x01, 0x02, 0x03, 0x01});
+    const auto n_endpoints = static_cast<std::uint8_t>(usb.endpoints.size());
+    d.insert(d.end(), {0x09, 0x02});
+    put16(d, 9u + (usb.with_interface ? 9u + 7u * n_endpoints : 0u));
+    d.insert(d.end(),
+             {static_cast<std::uint8_t>(usb.with_interface ? 1 : 0), 0x01, 0x00, 0x80, 0x32});
+    if (!usb.with_interface)
+        return d;
+    d.insert(d.end(), {0x09, 0x04, 0x00, 0x00, n_endpoints, 0x07, 0x01, 0x02, 0x00});
+    for (const std::uint8_t address : usb.endpoints)
+    {
+        d.insert(d.end(), {0x07, 0x05, address, 0x02});
+        put16(d, usb.packet_size);
+        d.push_back(0x00);
+    }
+    return d;
 }
 
 // The emulated USB bus of this process: one umockdev testbed (umockdev serves one per process,
@@ -148,7 +175,6 @@ struct UsbDevice::State
     std::string root;
 
     // Handler thread only.
-    bool driver_bound = true; // the kernel's usblp until libusb detaches it
     bool claimed = false;
     bool gone = false;
     std::atomic<bool> unplugged{false}; // this address went away (the printer moved on)
@@ -160,13 +186,22 @@ struct UsbDevice::State
     std::size_t current_pos = 0;
     std::vector<unsigned long> unknown_requests;
 
-    State(PrinterCore& c, const PrinterOptions& o) : core(c), options(o) {}
+    UsbDevice::Counters& counters;
+    UMockdevIoctlClient* holder = nullptr; // the host (open node) that claimed the interface
+
+    State(PrinterCore& c, const PrinterOptions& o, UsbDevice::Counters& n)
+        : core(c), options(o), counters(n)
+    {
+    }
 
     void fill_pending();
     void take_out(PendingUrb p);
     void take_pending_out();
     void disconnect_now();
     gboolean handle(UMockdevIoctlClient* client);
+    gboolean claim(UMockdevIoctlClient* client, unsigned long request, UMockdevIoctlData* arg);
+    gboolean kernel_driver(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
+    void vanished(UMockdevIoctlClient* client);
 };
 
 void UsbDevice::State::disconnect_now()
@@ -193,10 +228,23 @@ void UsbDevice::State::disconnect_now()
 void UsbDevice::State::take_out(PendingUrb p)
 {
     usbdevfs_urb* u = urb_of(p.urb);
-    core.host_sent(
-        std::span<const std::uint8_t>(p.buffer->data, static_cast<std::size_t>(u->buffer_length)));
-    u->actual_length = u->buffer_length;
-    u->status = 0;
+    const UsbSetup& usb = options.usb;
+    std::size_t n = static_cast<std::size_t>(u->buffer_length);
+    bool failed = false;
+    if (usb.out_piece != 0 && n > usb.out_piece)
+    {
+        n = usb.out_piece;
+        failed = usb.out_piece_error;
+    }
+    if (usb.out_limit != 0 && counters.out_taken + n > usb.out_limit)
+    {
+        n = usb.out_limit - counters.out_taken;
+        failed = true;
+    }
+    counters.out_taken += n;
+    core.host_sent(std::span<const std::uint8_t>(p.buffer->data, n));
+    u->actual_length = static_cast<int>(n);
+    u->status = failed ? -EPROTO : 0;
     done.push_back(p);
     // A disconnect that the frame caused takes effect before the next request.
     if (core.disconnect_requested())
@@ -244,7 +292,10 @@ void UsbDevice::State::fill_pending()
         const std::size_t room = static_cast<std::size_t>(std::max(0, u->buffer_length));
         std::size_t n = std::min(room, current->bytes.size() - current_pos);
         if (n < current->bytes.size() - current_pos)
-            n -= n % kPacket == 0 || n < kPacket ? 0 : n % kPacket;
+        {
+            const std::size_t packet = options.usb.packet_size;
+            n -= n % packet == 0 || n < packet ? 0 : n % packet;
+        }
         std::memcpy(p.buffer->data, current->bytes.data() + current_pos, n);
         current_pos += n;
         u->actual_length = static_cast<int>(n);
@@ -282,58 +333,17 @@ gboolean UsbDevice::State::handle(UMockdevIoctlClient* client)
             umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_getdriver), nullptr);
         if (!d)
             return complete(-1, EFAULT);
-        if (!driver_bound)
+        if (!counters.driver_bound)
             return complete(-1, ENODATA);
         auto* gd = reinterpret_cast<usbdevfs_getdriver*>(d->data);
         std::snprintf(gd->driver, sizeof gd->driver, "usblp");
         return complete(0, 0);
     }
     case USBDEVFS_IOCTL:
-    {
-        UMockdevIoctlData* d = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_ioctl), nullptr);
-        if (!d)
-            return complete(-1, EFAULT);
-        const auto* io = reinterpret_cast<const usbdevfs_ioctl*>(d->data);
-        if (io->ioctl_code == static_cast<int>(USBDEVFS_DISCONNECT))
-        {
-            if (!driver_bound)
-                return complete(-1, ENODATA);
-            driver_bound = false;
-            return complete(0, 0);
-        }
-        if (io->ioctl_code == static_cast<int>(USBDEVFS_CONNECT))
-        {
-            driver_bound = !claimed;
-            return complete(0, 0);
-        }
-        return complete(-1, ENOTTY);
-    }
+        return kernel_driver(client, arg);
     case USBDEVFS_CLAIMINTERFACE:
     case USBDEVFS_RELEASEINTERFACE:
-    {
-        if (gone)
-            return complete(-1, ENODEV);
-        UMockdevIoctlData* d = umockdev_ioctl_data_resolve(arg, 0, sizeof(unsigned), nullptr);
-        if (!d)
-            return complete(-1, EFAULT);
-        if (*reinterpret_cast<unsigned*>(d->data) != 0)
-            return complete(-1, EINVAL);
-        if (request == USBDEVFS_RELEASEINTERFACE)
-        {
-            if (!claimed)
-                return complete(-1, EINVAL);
-            claimed = false;
-            core.set_host_attached(false);
-            return complete(0, 0);
-        }
-        if (driver_bound)
-            return complete(-1, EBUSY);
-        if (!claimed)
-            core.job_start(); // a host that claims the interface begins a job
-        claimed = true;
-        core.set_host_attached(true);
-        return complete(0, 0);
-    }
+        return claim(client, request, arg);
     case USBDEVFS_SETCONFIGURATION:
     {
         UMockdevIoctlData* d = umockdev_ioctl_data_resolve(arg, 0, sizeof(unsigned), nullptr);
@@ -358,7 +368,9 @@ gboolean UsbDevice::State::handle(UMockdevIoctlClient* client)
         if (!urb_data)
             return complete(-1, EFAULT);
         usbdevfs_urb* u = urb_of(urb_data);
-        if (u->type != USBDEVFS_URB_TYPE_BULK || (u->endpoint != kEpIn && u->endpoint != kEpOut) ||
+        const auto& endpoints = options.usb.endpoints;
+        if (u->type != USBDEVFS_URB_TYPE_BULK ||
+            std::find(endpoints.begin(), endpoints.end(), u->endpoint) == endpoints.end() ||
             u->buffer_length < 0)
             return complete(-1, EINVAL);
         if (!claimed)
@@ -370,7 +382,7 @@ gboolean UsbDevice::State::handle(UMockdevIoctlClient* client)
             return complete(-1, EFAULT);
         PendingUrb p{umockdev_ioctl_data_ref(urb_data), umockdev_ioctl_data_ref(buffer),
                      urb_data->client_addr};
-        if (u->endpoint == kEpOut)
+        if ((u->endpoint & 0x80) == 0)
         {
             take_pending_out();
             // A stalled printer leaves the transfer pending (the host's time-out discards it).
@@ -380,7 +392,10 @@ gboolean UsbDevice::State::handle(UMockdevIoctlClient* client)
                 take_out(p);
         }
         else
+        {
+            ++counters.in_submits;
             pending_in.push_back(p);
+        }
         return complete(0, 0);
     }
     case USBDEVFS_REAPURB:
@@ -420,6 +435,85 @@ gboolean UsbDevice::State::handle(UMockdevIoctlClient* client)
     }
 }
 
+// Detaching and attaching usblp (USBDEVFS_IOCTL with USBDEVFS_DISCONNECT or _CONNECT).
+gboolean UsbDevice::State::kernel_driver(UMockdevIoctlClient* client, UMockdevIoctlData* arg)
+{
+    auto complete = [&](long result, int err)
+    {
+        umockdev_ioctl_client_complete(client, result, err);
+        return TRUE;
+    };
+    UMockdevIoctlData* d = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_ioctl), nullptr);
+    if (!d)
+        return complete(-1, EFAULT);
+    const int code = reinterpret_cast<const usbdevfs_ioctl*>(d->data)->ioctl_code;
+    if (code == static_cast<int>(USBDEVFS_DISCONNECT))
+    {
+        if (!counters.driver_bound)
+            return complete(-1, ENODATA);
+        if (options.usb.detach_fails)
+            return complete(-1, EPERM);
+        counters.driver_bound = false;
+        return complete(0, 0);
+    }
+    if (code == static_cast<int>(USBDEVFS_CONNECT))
+    {
+        // The kernel binds the driver only to a free interface and answers 1 when it did.
+        const bool binds = !counters.driver_bound && !claimed;
+        if (binds)
+            counters.driver_bound = true;
+        return complete(binds ? 1 : 0, 0);
+    }
+    return complete(-1, ENOTTY);
+}
+
+// As in the kernel: an interface held by its driver or by another opener of the node cannot be
+// claimed (EBUSY); the holder's own repeated claim succeeds; only the holder releases it.
+gboolean UsbDevice::State::claim(UMockdevIoctlClient* client, unsigned long request,
+                                 UMockdevIoctlData* arg)
+{
+    auto complete = [&](long result, int err)
+    {
+        umockdev_ioctl_client_complete(client, result, err);
+        return TRUE;
+    };
+    if (gone)
+        return complete(-1, ENODEV);
+    UMockdevIoctlData* d = umockdev_ioctl_data_resolve(arg, 0, sizeof(unsigned), nullptr);
+    if (!d)
+        return complete(-1, EFAULT);
+    if (*reinterpret_cast<unsigned*>(d->data) != 0)
+        return complete(-1, EINVAL);
+    if (request == USBDEVFS_RELEASEINTERFACE)
+    {
+        if (!claimed || holder != client)
+            return complete(-1, EINVAL);
+        vanished(client);
+        return complete(0, 0);
+    }
+    if (claimed && holder == client)
+        return complete(0, 0);
+    if (counters.driver_bound || options.usb.claim_fails || claimed)
+        return complete(-1, EBUSY);
+    core.job_start(); // a host that claims the interface begins a job
+    claimed = true;
+    holder = client;
+    ++counters.claims;
+    core.set_host_attached(true);
+    return complete(0, 0);
+}
+
+// The host's claim ends with its release or when it closes the node (a killed job too).
+void UsbDevice::State::vanished(UMockdevIoctlClient* client)
+{
+    if (!claimed || holder != client)
+        return;
+    claimed = false;
+    holder = nullptr;
+    ++counters.releases;
+    core.set_host_attached(false);
+}
+
 UsbDevice::UsbDevice(PrinterCore& core, const PrinterOptions& options)
     : core_(core), options_(options)
 {
@@ -436,6 +530,11 @@ namespace
 gboolean on_ioctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer user)
 {
     return static_cast<UsbDevice::State*>(user)->handle(client);
+}
+
+void on_vanished(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer user)
+{
+    static_cast<UsbDevice::State*>(user)->vanished(client);
 }
 
 void detach(UMockdevTestbed* testbed, UsbDevice::State& s);
@@ -462,7 +561,8 @@ bool UsbDevice::plug(unsigned address, std::string* error)
     const unsigned bus = options_.bus;
     if (!bus_take_address(bus, address, error))
         return false;
-    auto state = std::make_unique<State>(core_, options_);
+    counters_.driver_bound = options_.usb.kernel_driver; // usblp binds a new device
+    auto state = std::make_unique<State>(core_, options_, counters_);
     State& s = *state;
     s.testbed = testbed_;
     s.address = address;
@@ -478,16 +578,10 @@ bool UsbDevice::plug(unsigned address, std::string* error)
             detach(testbed_, *old);
 
     const unsigned pid = options_.product;
-    // Device, configuration, printer interface (class 7/1/2), bulk IN 0x81 and OUT 0x02.
-    const std::string descriptors =
-        hex_bytes({0x12, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x40, kVendor & 0xFF, kVendor >> 8,
-                   pid & 0xFF, pid >> 8, 0x00, 0x01, 0x01, 0x02, 0x03, 0x01}) +
-        hex_bytes({0x09, 0x02, 0x20, 0x00, 0x01, 0x01, 0x00, 0x80, 0x32}) +
-        hex_bytes({0x09, 0x04, 0x00, 0x00, 0x02, 0x07, 0x01, 0x02, 0x00}) +
-        hex_bytes({0x07, 0x05, kEpIn, 0x02, kPacket, 0x00, 0x00}) +
-        hex_bytes({0x07, 0x05, kEpOut, 0x02, kPacket, 0x00, 0x00});
+    const std::string hex_descriptors = hex_bytes(descriptors(options_.usb, pid));
     char ids[64];
-    std::snprintf(ids, sizeof ids, "A: idVendor=%04x\nA: idProduct=%04x\n", kVendor, pid);
+    std::snprintf(ids, sizeof ids, "A: idVendor=%04x\nA: idProduct=%04x\n", options_.usb.vendor,
+                  pid);
     std::string description =
         "P: " + devpath + "\nN: " + node + "\nE: DEVNAME=" + s.devnode +
         "\nE: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\nA: busnum=" + std::to_string(bus) +
@@ -495,7 +589,7 @@ bool UsbDevice::plug(unsigned address, std::string* error)
         "A: bConfigurationValue=1\nA: speed=12\n";
     if (!options_.serial.empty())
         description += "A: serial=" + options_.serial + "\n";
-    description += "H: descriptors=" + descriptors + "\n";
+    description += "H: descriptors=" + hex_descriptors + "\n";
 
     GError* gerr = nullptr;
     if (!umockdev_testbed_add_from_string(testbed_, description.c_str(), &gerr))
@@ -508,6 +602,7 @@ bool UsbDevice::plug(unsigned address, std::string* error)
     }
     s.handler = umockdev_ioctl_base_new();
     g_signal_connect(s.handler, "handle-ioctl", G_CALLBACK(on_ioctl), &s);
+    g_signal_connect(s.handler, "client-vanished", G_CALLBACK(on_vanished), &s);
     if (!umockdev_testbed_attach_ioctl(testbed_, s.devnode.c_str(), s.handler, &gerr))
     {
         if (error)
@@ -606,6 +701,12 @@ void UsbDevice::stop()
 std::string UsbDevice::name() const
 {
     return state_ ? state_->devnode : std::string();
+}
+
+UsbActivity UsbDevice::activity() const
+{
+    return {counters_.in_submits.load(), counters_.claims.load(), counters_.releases.load(),
+            counters_.driver_bound.load()};
 }
 
 std::string UsbDevice::root_dir() const

@@ -274,6 +274,11 @@ std::string VirtualPrinter::port_name() const
     return impl_->options.link_path;
 }
 
+UsbActivity VirtualPrinter::usb_activity() const
+{
+    return impl_->usb ? impl_->usb->activity() : UsbActivity{};
+}
+
 std::string VirtualPrinter::umockdev_dir() const
 {
     return impl_->usb ? impl_->usb->root_dir() : std::string();

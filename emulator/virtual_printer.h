@@ -311,12 +311,38 @@ enum class PortKind
     Usb,  // umockdev testbed with /dev/bus/usb/BBB/DDD, vendor 0x5E2D, EP 0x81 in, 0x02 out
 };
 
+// Usb: how the device describes itself and which usbfs requests it refuses, to lead a host
+// through its error paths. The defaults are a sound printer with usblp bound.
+struct UsbSetup
+{
+    std::uint16_t vendor = 0x5E2D;
+    std::vector<std::uint8_t> endpoints = {0x81, 0x02}; // bulk endpoints of the interface
+    std::uint16_t packet_size = 64;
+    bool with_interface = true;   // false: the configuration declares no interface
+    bool kernel_driver = true;    // usblp holds the interface when the device appears
+    bool detach_fails = false;    // usblp will not let go (EPERM)
+    bool claim_fails = false;     // every claim is refused (EBUSY)
+    std::size_t out_piece = 0;    // OUT: at most this many bytes per transfer (0: all) ...
+    bool out_piece_error = false; // ... and a shortened transfer ends with EPROTO
+    std::size_t out_limit = 0;    // OUT: bytes taken in all before every transfer fails (0: none)
+};
+
+// Usb: what hosts did to the device so far.
+struct UsbActivity
+{
+    unsigned in_submits = 0;   // IN transfers started
+    unsigned claims = 0;       // successful interface claims
+    unsigned releases = 0;     // interface releases, explicit or by closing the node
+    bool driver_bound = false; // usblp holds the interface now
+};
+
 struct PrinterOptions
 {
     PortKind kind = PortKind::Ttys;
     std::string link_path;          // Ttys/Lp: link to create (parent directories created)
     std::uint16_t product = 0x0002; // Usb: product id
     unsigned bus = 1, address = 5;  // Usb: /dev/bus/usb/001/005
+    UsbSetup usb;                   // Usb: descriptors and refused requests
     bool protocol = true;           // false: only record bytes and send queued answers
     PrinterData data = default_printer_data();
     std::vector<Fault> faults;
@@ -372,6 +398,8 @@ class VirtualPrinter
     bool connected() const;
     // The host holds the port: has the pty open, or the USB interface claimed.
     bool host_attached() const;
+    // Usb: claims, releases, IN transfers and the kernel driver's binding.
+    UsbActivity usb_activity() const;
 
     // Test helpers: wait until at least n bytes / n frames (of any kind but Sync) arrived.
     bool wait_for_bytes(std::size_t n, unsigned timeout_ms) const;

@@ -3,7 +3,7 @@
 #include "Qel_Api.h"
 #include "port.h"
 #include "pty_peer.h"
-#include "usb_device_mock.h"
+#include "usb_printer.h"
 #include "virtual_printer.h"
 
 #include <gtest/gtest.h>
@@ -272,22 +272,21 @@ TEST(PortObject, LockedPortCannotBeOpenedByAnotherProcess)
 // while the first holds the claim, and the first port goes on working with its own context.
 TEST(UsbClaim, SecondOpenFailsWhileTheInterfaceIsClaimed)
 {
-    api_test::UsbDeviceMock mock;
-    std::string error_text;
-    ASSERT_TRUE(mock.ok(&error_text)) << error_text;
+    const auto device = test_support::usb_printer();
+    qel_vp::VirtualPrinter& printer = *device;
     int error = 0;
     std::unique_ptr<Port> first = Port::open(PortSetup::usb(1, 5), &error);
     ASSERT_NE(first, nullptr) << error;
     EXPECT_EQ(Port::open(PortSetup::usb(1, 5), &error), nullptr);
     EXPECT_EQ(error, -4);
-    std::string name = mock.port_name();
+    std::string name = printer.port_name();
     EXPECT_EQ(qel_api_printer_open(name.data()), -4) << "the C interface's port is refused too";
-    EXPECT_EQ(mock.claims(), 1u);
+    EXPECT_EQ(printer.usb_activity().claims, 1u);
 
     const auto request = inquiry_request(0);
     EXPECT_EQ(first->write(request.data(), 4, 1000), 4);
-    EXPECT_EQ(mock.received(), std::vector<std::uint8_t>(request.begin(), request.end()));
-    mock.queue_packet({1, 2, 3, 4, 5, 6, 7, 8});
+    EXPECT_EQ(printer.received(), std::vector<std::uint8_t>(request.begin(), request.end()));
+    printer.queue_answer({1, 2, 3, 4, 5, 6, 7, 8});
     std::vector<unsigned char> data(4);
     ASSERT_EQ(first->read(data.data(), 4, 1000), 4);
     ASSERT_EQ(first->read(data.data(), 4, 0), 4) << "the rest of the packet, from the ring";
@@ -295,7 +294,7 @@ TEST(UsbClaim, SecondOpenFailsWhileTheInterfaceIsClaimed)
 
     first.reset();
     EXPECT_NE(Port::open(PortSetup::usb(1, 5), &error), nullptr) << error;
-    EXPECT_EQ(mock.claims(), 2u);
+    EXPECT_EQ(printer.usb_activity().claims, 2u);
 }
 
 } // namespace

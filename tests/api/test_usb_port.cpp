@@ -1,6 +1,7 @@
 // USB ports through the real libusb against an emulated usbfs printer.
 #include "Qel_Api.h"
-#include "usb_device_mock.h"
+#include "process_threads.h"
+#include "usb_printer.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +11,10 @@
 #include <numeric>
 #include <vector>
 
-using api_test::UsbDeviceMock;
-using api_test::UsbDeviceSetup;
+using qel_vp::PrinterOptions;
+using qel_vp::VirtualPrinter;
+using test_support::thread_count;
+using test_support::usb_printer;
 
 namespace
 {
@@ -32,36 +35,34 @@ class UsbPort : public ::testing::Test
         {
             qel_api_printer_close(handle_);
         }
-        mock_.reset();
+        printer_.reset();
         DEBUG_MESSAGES = 0;
     }
 
     // Builds the emulated printer and opens its port; fails the test when that does not work.
-    UsbDeviceMock& open_port(UsbDeviceSetup setup = {})
+    VirtualPrinter& open_port(PrinterOptions setup = {})
     {
-        mock_ = std::make_unique<UsbDeviceMock>(setup);
-        std::string error;
-        EXPECT_TRUE(mock_->ok(&error)) << error;
-        std::string name = mock_->port_name();
+        printer_ = usb_printer(setup);
+        std::string name = printer_->port_name();
         handle_ = qel_api_printer_open(name.data());
         EXPECT_GT(handle_, 0);
-        return *mock_;
+        return *printer_;
     }
 
-    std::unique_ptr<UsbDeviceMock> mock_;
+    std::unique_ptr<VirtualPrinter> printer_;
     intptr_t handle_ = -1;
 };
 
 TEST_F(UsbPort, OpenFindsTheDeviceAndTakesItsEndpoints)
 {
-    UsbDeviceSetup setup;
-    setup.endpoints = {0x03, 0x82};
-    setup.packet_size = 32;
-    mock_ = std::make_unique<UsbDeviceMock>(setup);
-    UsbDeviceMock& mock = *mock_;
-    mock.warm_up();
-    const int threads = api_test::thread_count();
-    std::string name = mock.port_name();
+    PrinterOptions setup;
+    setup.usb.endpoints = {0x03, 0x82};
+    setup.usb.packet_size = 32;
+    printer_ = usb_printer(setup);
+    VirtualPrinter& printer = *printer_;
+    test_support::warm_up(printer.port_name());
+    const int threads = thread_count();
+    std::string name = printer.port_name();
     handle_ = qel_api_printer_open(name.data());
     ASSERT_GT(handle_, 0);
 
@@ -70,16 +71,16 @@ TEST_F(UsbPort, OpenFindsTheDeviceAndTakesItsEndpoints)
     EXPECT_EQ(QEL_API_ACCESS_WRITE, 0x03);
     EXPECT_EQ(QEL_API_ACCESS_READ_ENDPOINT_SIZE, 32);
     EXPECT_EQ(QEL_API_INTERFACE, 0);
-    EXPECT_FALSE(mock.driver_bound()) << "usblp must be detached";
-    EXPECT_EQ(mock.claims(), 1u);
+    EXPECT_FALSE(printer.usb_activity().driver_bound) << "usblp must be detached";
+    EXPECT_EQ(printer.usb_activity().claims, 1u);
     ASSERT_NE(m_pub_rx_buffer, nullptr);
     EXPECT_EQ(m_index_rx_bottom, 0);
     EXPECT_EQ(m_index_rx_top, 0);
 
     qel_api_printer_close(handle_);
     handle_ = -1;
-    EXPECT_EQ(mock.releases(), 1u);
-    EXPECT_EQ(api_test::thread_count(), threads) << "libusb context not ended";
+    EXPECT_EQ(printer.usb_activity().releases, 1u);
+    EXPECT_EQ(thread_count(), threads) << "libusb context not ended";
     EXPECT_EQ(m_pub_rx_buffer, nullptr);
     EXPECT_EQ(communication, 2) << "the kind survives close";
     EXPECT_EQ(QEL_API_ACCESS_READ, 0x82) << "endpoints survive close";
@@ -87,26 +88,27 @@ TEST_F(UsbPort, OpenFindsTheDeviceAndTakesItsEndpoints)
 
 TEST_F(UsbPort, SecondHalfOfAPacketComesFromTheRing)
 {
-    UsbDeviceMock& mock = open_port();
+    VirtualPrinter& printer = open_port();
     ASSERT_GT(handle_, 0);
-    mock.queue_packet(bytes_from(0x10, 8));
+    printer.queue_answer(bytes_from(0x10, 8));
 
     unsigned char first[4] = {};
     ASSERT_EQ(qel_api_printer_read(handle_, first, 4, 1000), 4);
     EXPECT_EQ(std::vector<unsigned char>(first, first + 4), bytes_from(0x10, 4));
-    const unsigned submits = mock.in_submits();
+    const unsigned submits = printer.usb_activity().in_submits;
 
     unsigned char second[4] = {};
     ASSERT_EQ(qel_api_printer_read(handle_, second, 4, 1000), 4);
     EXPECT_EQ(std::vector<unsigned char>(second, second + 4), bytes_from(0x14, 4));
-    EXPECT_EQ(mock.in_submits(), submits) << "no device transfer for bytes already held";
+    EXPECT_EQ(printer.usb_activity().in_submits, submits)
+        << "no device transfer for bytes already held";
 }
 
 TEST_F(UsbPort, IncompleteReadKeepsItsBytesForTheNextRead)
 {
-    UsbDeviceMock& mock = open_port();
+    VirtualPrinter& printer = open_port();
     ASSERT_GT(handle_, 0);
-    mock.queue_packet(bytes_from(0x40, 6));
+    printer.queue_answer(bytes_from(0x40, 6));
 
     unsigned char data[10] = {};
     EXPECT_EQ(qel_api_printer_read(handle_, data, 10, 200), 0);
@@ -118,16 +120,16 @@ TEST_F(UsbPort, IncompleteReadKeepsItsBytesForTheNextRead)
 
 TEST_F(UsbPort, ClearDropsWhatAnIncompleteReadLeft)
 {
-    UsbDeviceMock& mock = open_port();
+    VirtualPrinter& printer = open_port();
     ASSERT_GT(handle_, 0);
-    mock.queue_packet({1, 2, 3});
+    printer.queue_answer({1, 2, 3});
     unsigned char data[8] = {};
     ASSERT_EQ(qel_api_printer_read(handle_, data, 8, 100), 0);
 
     EXPECT_EQ(qel_api_printer_clear(handle_), 1);
     EXPECT_EQ(m_index_rx_bottom, 0);
     EXPECT_EQ(m_index_rx_top, 0);
-    mock.queue_packet({7, 8});
+    printer.queue_answer({7, 8});
     ASSERT_EQ(qel_api_printer_read(handle_, data, 2, 1000), 2);
     EXPECT_EQ(data[0], 7);
     EXPECT_EQ(data[1], 8);
@@ -135,11 +137,11 @@ TEST_F(UsbPort, ClearDropsWhatAnIncompleteReadLeft)
 
 TEST_F(UsbPort, ReadLargerThanTheRingNeverSucceeds)
 {
-    UsbDeviceMock& mock = open_port();
+    VirtualPrinter& printer = open_port();
     ASSERT_GT(handle_, 0);
     for (int i = 0; i < 17; ++i)
     {
-        mock.queue_packet(bytes_from(static_cast<unsigned char>(i * 64), 64));
+        printer.queue_answer(bytes_from(static_cast<unsigned char>(i * 64), 64));
     }
     std::vector<unsigned char> data(1024);
     // 15 packets fill 960 bytes; the 16th would leave no byte free.
@@ -149,14 +151,14 @@ TEST_F(UsbPort, ReadLargerThanTheRingNeverSucceeds)
 
 TEST_F(UsbPort, PacketLargerThanTheRoomLeftIsRefusedAndTheRingSurvives)
 {
-    UsbDeviceMock& mock = open_port();
+    VirtualPrinter& printer = open_port();
     ASSERT_GT(handle_, 0);
     for (int i = 0; i < 15; ++i)
     {
-        mock.queue_packet(bytes_from(static_cast<unsigned char>(i), 64));
+        printer.queue_answer(bytes_from(static_cast<unsigned char>(i), 64));
     }
-    mock.queue_packet(bytes_from(0xA0, 40)); // 1000 held, 24 free
-    mock.queue_packet(bytes_from(0xC0, 64));
+    printer.queue_answer(bytes_from(0xA0, 40)); // 1000 held, 24 free
+    printer.queue_answer(bytes_from(0xC0, 64));
     std::vector<unsigned char> data(1010);
     EXPECT_EQ(qel_api_printer_read(handle_, data.data(), 1010, 3000), -3);
 
@@ -183,49 +185,49 @@ TEST_F(UsbPort, SilentPrinterReadEndsAfterTheTimeout)
 
 TEST_F(UsbPort, TimeoutZeroMakesExactlyOneTry)
 {
-    UsbDeviceMock& mock = open_port();
+    VirtualPrinter& printer = open_port();
     ASSERT_GT(handle_, 0);
     unsigned char data[4] = {};
-    const unsigned before = mock.in_submits();
+    const unsigned before = printer.usb_activity().in_submits;
     EXPECT_EQ(qel_api_printer_read(handle_, data, 4, 0), 0);
-    EXPECT_EQ(mock.in_submits(), before + 1);
+    EXPECT_EQ(printer.usb_activity().in_submits, before + 1);
 }
 
 TEST_F(UsbPort, WriteDeliversEveryByteInOrder)
 {
-    UsbDeviceMock& mock = open_port();
+    VirtualPrinter& printer = open_port();
     ASSERT_GT(handle_, 0);
     auto data = bytes_from(0, 200);
     EXPECT_EQ(qel_api_printer_write(handle_, data.data(), 200, 1000), 200);
-    EXPECT_EQ(mock.received(), data);
+    EXPECT_EQ(printer.received(), data);
     EXPECT_EQ(qel_api_printer_write(handle_, data.data(), 0, 1000), 0);
     EXPECT_EQ(qel_api_printer_write(handle_, nullptr, 5, 1000), 0);
-    EXPECT_EQ(mock.received().size(), 200u) << "empty writes send nothing";
+    EXPECT_EQ(printer.received().size(), 200u) << "empty writes send nothing";
 }
 
 TEST_F(UsbPort, WriteTriesEndingInAnErrorCountOnlyTheBytesTransferred)
 {
-    UsbDeviceSetup setup;
-    setup.out_piece = 3;
-    setup.out_piece_error = true;
-    UsbDeviceMock& mock = open_port(setup);
+    PrinterOptions setup;
+    setup.usb.out_piece = 3;
+    setup.usb.out_piece_error = true;
+    VirtualPrinter& printer = open_port(setup);
     ASSERT_GT(handle_, 0);
     auto data = bytes_from(0x30, 16);
     EXPECT_EQ(qel_api_printer_write(handle_, data.data(), 16, 2000), 16);
-    EXPECT_EQ(mock.received(), data) << "every byte once, in order";
+    EXPECT_EQ(printer.received(), data) << "every byte once, in order";
 }
 
 TEST_F(UsbPort, WriteToAPrinterThatStopsTakingReportsWhatArrived)
 {
-    UsbDeviceSetup setup;
-    setup.out_piece = 4;
-    setup.out_piece_error = true;
-    setup.out_limit = 10;
-    UsbDeviceMock& mock = open_port(setup);
+    PrinterOptions setup;
+    setup.usb.out_piece = 4;
+    setup.usb.out_piece_error = true;
+    setup.usb.out_limit = 10;
+    VirtualPrinter& printer = open_port(setup);
     ASSERT_GT(handle_, 0);
     auto data = bytes_from(0x50, 16);
     EXPECT_EQ(qel_api_printer_write(handle_, data.data(), 16, 300), 10);
-    EXPECT_EQ(mock.received().size(), 10u);
+    EXPECT_EQ(printer.received().size(), 10u);
 }
 
 TEST_F(UsbPort, SerialSettingsLeaveAUsbPortAlone)
@@ -238,7 +240,7 @@ TEST_F(UsbPort, SerialSettingsLeaveAUsbPortAlone)
 
 TEST_F(UsbPort, ClosedHandleIsNoPort)
 {
-    UsbDeviceMock& mock = open_port();
+    VirtualPrinter& printer = open_port();
     ASSERT_GT(handle_, 0);
     const intptr_t stale = handle_;
     qel_api_printer_close(handle_);
@@ -248,14 +250,14 @@ TEST_F(UsbPort, ClosedHandleIsNoPort)
     EXPECT_EQ(qel_api_printer_read(stale, data, 4, 0), 0);
     EXPECT_EQ(qel_api_printer_clear(stale), 0);
     qel_api_printer_close(stale); // a second close must not touch the freed handle
-    EXPECT_EQ(mock.releases(), 1u);
+    EXPECT_EQ(printer.usb_activity().releases, 1u);
 }
 
 TEST_F(UsbPort, DiagnosticsOnlyWhenAskedFor)
 {
-    mock_ = std::make_unique<UsbDeviceMock>();
-    UsbDeviceMock& mock = *mock_;
-    std::string name = mock.port_name();
+    printer_ = usb_printer();
+    VirtualPrinter& printer = *printer_;
+    std::string name = printer.port_name();
     testing::internal::CaptureStdout();
     handle_ = qel_api_printer_open(name.data());
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
@@ -266,7 +268,7 @@ TEST_F(UsbPort, DiagnosticsOnlyWhenAskedFor)
     DEBUG_MESSAGES = 1;
     testing::internal::CaptureStdout();
     handle_ = qel_api_printer_open(name.data());
-    mock.queue_packet({0xDE, 0xAD});
+    printer.queue_answer({0xDE, 0xAD});
     unsigned char data[2];
     const int n = qel_api_printer_read(handle_, data, 2, 1000);
     const std::string out = testing::internal::GetCapturedStdout();
@@ -319,33 +321,34 @@ TEST_F(UsbPort, KindFollowsTheMarkerAndSurvivesClose)
 class UsbOpenFailure : public ::testing::Test
 {
   protected:
-    void expect_failure(const UsbDeviceSetup& setup, intptr_t code, const char* port = nullptr)
+    void expect_failure(const PrinterOptions& setup, intptr_t code, const char* port = nullptr)
     {
-        UsbDeviceMock mock(setup);
-        std::string error;
-        ASSERT_TRUE(mock.ok(&error)) << error;
-        mock.warm_up();
-        const int threads = api_test::thread_count();
-        std::string name = port != nullptr ? port : mock.port_name();
+        const auto device = usb_printer(setup);
+        VirtualPrinter& printer = *device;
+        test_support::warm_up(printer.port_name());
+        const int threads = thread_count();
+        std::string name = port != nullptr ? port : printer.port_name();
         EXPECT_EQ(qel_api_printer_open(name.data()), code);
-        EXPECT_EQ(mock.claims(), mock.releases()) << "interface left claimed";
-        EXPECT_EQ(api_test::thread_count(), threads) << "libusb context left running";
+        EXPECT_EQ(printer.usb_activity().claims, printer.usb_activity().releases)
+            << "interface left claimed";
+        EXPECT_EQ(thread_count(), threads) << "libusb context left running";
         EXPECT_EQ(m_pub_rx_buffer, nullptr);
-        EXPECT_EQ(mock.driver_bound(), setup.kernel_driver) << "kernel driver not given back";
+        EXPECT_EQ(printer.usb_activity().driver_bound, setup.usb.kernel_driver)
+            << "kernel driver not given back";
     }
 };
 
 TEST_F(UsbOpenFailure, UnsupportedProduct)
 {
-    UsbDeviceSetup setup;
+    PrinterOptions setup;
     setup.product = 0x0017;
     expect_failure(setup, -2);
 }
 
 TEST_F(UsbOpenFailure, ForeignVendor)
 {
-    UsbDeviceSetup setup;
-    setup.vendor = 0x5E2E;
+    PrinterOptions setup;
+    setup.usb.vendor = 0x5E2E;
     setup.product = 0x0010;
     expect_failure(setup, -2);
 }
@@ -363,42 +366,42 @@ TEST_F(UsbOpenFailure, NameWithoutDeviceNumber)
 
 TEST_F(UsbOpenFailure, KernelDriverWillNotLetGo)
 {
-    UsbDeviceSetup setup;
-    setup.detach_fails = true;
+    PrinterOptions setup;
+    setup.usb.detach_fails = true;
     expect_failure(setup, -3);
 }
 
 TEST_F(UsbOpenFailure, InterfaceNeverClaimed)
 {
-    UsbDeviceSetup setup;
-    setup.claim_fails = true;
+    PrinterOptions setup;
+    setup.usb.claim_fails = true;
     expect_failure(setup, -4);
 }
 
 TEST_F(UsbOpenFailure, ConfigurationWithoutInterface)
 {
-    UsbDeviceSetup setup;
-    setup.with_interface = false;
+    PrinterOptions setup;
+    setup.usb.with_interface = false;
     expect_failure(setup, -6);
 }
 
 TEST_F(UsbOpenFailure, SingleEndpoint)
 {
-    UsbDeviceSetup setup;
-    setup.endpoints = {0x81};
+    PrinterOptions setup;
+    setup.usb.endpoints = {0x81};
     expect_failure(setup, -7);
 }
 
 TEST_F(UsbOpenFailure, RetryAfterAFailureOpensCleanly)
 {
-    UsbDeviceSetup setup;
-    setup.endpoints = {0x81};
+    PrinterOptions setup;
+    setup.usb.endpoints = {0x81};
     expect_failure(setup, -7);
-    UsbDeviceMock mock;
-    std::string name = mock.port_name();
+    const auto printer = usb_printer();
+    std::string name = printer->port_name();
     const intptr_t handle = qel_api_printer_open(name.data());
     ASSERT_GT(handle, 0);
-    EXPECT_EQ(mock.claims(), 1u);
+    EXPECT_EQ(printer->usb_activity().claims, 1u);
     qel_api_printer_close(handle);
 }
 

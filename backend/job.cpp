@@ -103,6 +103,7 @@ class Job
     bool write_failed_ = false;
     uint64_t pages_reported_ = 0; // page ends seen in the printer's stream
     uint64_t first_page_ = 0;     // ... before this job
+    bool forwarding_ = false;     // the job's stream is being sent
     bool page_started_ = false;
 };
 
@@ -129,6 +130,8 @@ void Job::pause(double seconds)
 
 void Job::note_page_progress()
 {
+    if (!forwarding_)
+        return; // the pages of the job's own stream only
     const qel::CommandBoundary& b = link_.boundary();
     while (pages_reported_ < b.pages_ended)
     {
@@ -248,6 +251,15 @@ bool Job::write_all(const unsigned char* data, size_t size, bool stop_on_cancel)
             info("The printer at " + link_.where() + " has taken no data for " +
                  std::to_string(unsigned(stalled)) + " s");
         }
+        // A port whose device node is gone (unplugged, re-enumerated) takes
+        // nothing ever again: a write failure, as CUPS's usb backend has it.
+        if (stalled >= 1 && !link_.device_present())
+        {
+            write_failed_ = true;
+            error("Unable to write print data to " + link_.where() +
+                  ": the printer is gone (unplugged or switched off?)");
+            return false;
+        }
         if (side_channel_)
             serve_side_channel(0);
     }
@@ -299,6 +311,7 @@ int Job::run()
     debug(took);
     info("Sending data to the printer at " + link_.where());
     pages_reported_ = first_page_ = link_.boundary().pages_ended;
+    forwarding_ = true;
 
     std::vector<unsigned char> buffer(8192);
     bool input_done = false;

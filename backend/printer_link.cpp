@@ -65,6 +65,15 @@ OpenResult PrinterLink::open()
         setup = qel::PortSetup::serial(uri_.path, uri_.baud);
         break;
     }
+    node_ = setup.path;
+    usb_bus_ = setup.bus;
+    usb_address_ = setup.address;
+    if (setup.kind == qel::PortKind::Usb)
+    {
+        char p[40];
+        std::snprintf(p, sizeof p, "/dev/bus/usb/%03u/%03u", setup.bus, setup.address);
+        node_ = p;
+    }
     int code = 0;
     port_ = qel::Port::open(setup, &code);
     if (port_)
@@ -84,6 +93,14 @@ OpenResult PrinterLink::open()
     default:
         return OpenResult::Refused;
     }
+}
+
+bool PrinterLink::device_present() const
+{
+    if (port_ && port_->kind() == qel::PortKind::Usb)
+        return qel::usb_device_listed(usb_bus_, usb_address_);
+    struct stat st;
+    return ::stat(node_.c_str(), &st) == 0;
 }
 
 void PrinterLink::close()

@@ -58,6 +58,10 @@ class PrinterLink
 
     const qel::CommandBoundary& boundary() const { return state_; }
 
+    // False once the open port's device node is gone (unplugged, or the USB
+    // printer re-enumerated at another address).
+    bool device_present() const;
+
   private:
     static int transport_write(void* context, const unsigned char* data, int size,
                                unsigned long timeout_ms);
@@ -69,6 +73,8 @@ class PrinterLink
     BoundaryStore& store_;
     qel::CommandBoundary state_;
     std::unique_ptr<qel::Port> port_;
+    std::string node_; // device node of the open port
+    unsigned usb_bus_ = 0, usb_address_ = 0;
     std::string where_;
     TS_QEL_PD_TRANSPORT transport_{};
 };

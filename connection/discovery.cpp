@@ -275,11 +275,82 @@ std::vector<FoundPrinter> discover_printers(std::string* error, const DiscoveryP
     return printers;
 }
 
+bool usb_device_listed(unsigned bus, unsigned address)
+{
+    libusb_context* context = nullptr;
+    if (libusb_init(&context) != 0)
+        return true; // cannot tell: taken as there
+    bool listed = false;
+    libusb_device** list = nullptr;
+    const ssize_t count = libusb_get_device_list(context, &list);
+    for (ssize_t i = 0; i < count && !listed; i++)
+        listed =
+            libusb_get_bus_number(list[i]) == bus && libusb_get_device_address(list[i]) == address;
+    if (count >= 0)
+        libusb_free_device_list(list, 1);
+    libusb_exit(context);
+    return listed;
+}
+
+namespace
+{
+// The supported USB device whose descriptors in sysfs carry this serial
+// number, reached through its usblp node when it has one.
+std::optional<PortSetup> lo_find_by_sysfs_serial(const std::string& serial_number,
+                                                 const DiscoveryPlaces& places)
+{
+    libusb_context* context = nullptr;
+    if (!places.usb || libusb_init(&context) != 0)
+        return std::nullopt;
+    std::optional<PortSetup> found;
+    libusb_device** list = nullptr;
+    const ssize_t count = libusb_get_device_list(context, &list);
+    for (ssize_t i = 0; i < count && !found; i++)
+    {
+        libusb_device_descriptor descriptor{};
+        if (libusb_get_device_descriptor(list[i], &descriptor) != 0 ||
+            !api_is_supported_model(descriptor.idVendor, descriptor.idProduct))
+            continue;
+        const unsigned bus = libusb_get_bus_number(list[i]);
+        const unsigned address = libusb_get_device_address(list[i]);
+        if (lo_usb_sysfs_serial(bus, address) == serial_number)
+            found = PortSetup::usb(bus, address);
+    }
+    if (count >= 0)
+        libusb_free_device_list(list, 1);
+    libusb_exit(context);
+    if (!found)
+        return std::nullopt;
+    if (DIR* dir = opendir(places.lp_dir.c_str()))
+    {
+        while (const dirent* entry = readdir(dir))
+        {
+            if (std::strncmp(entry->d_name, "lp", 2) != 0)
+                continue;
+            const UsbIdentity id = lo_lp_identity(places.usbmisc, entry->d_name);
+            if (id.bus == found->bus && id.address == found->address)
+            {
+                found = PortSetup::char_device(places.lp_dir + "/" + entry->d_name);
+                break;
+            }
+        }
+        closedir(dir);
+    }
+    return found;
+}
+} // namespace
+
 std::optional<PortSetup> find_printer_by_serial(const std::string& serial_number,
                                                 std::string* error, const DiscoveryPlaces& places)
 {
+    if (serial_number.empty())
+        return std::nullopt;
+    // First without sending anything: a printer that a cancelled job left
+    // inside a command would take an inquiry as part of that command.
+    if (const auto found = lo_find_by_sysfs_serial(serial_number, places))
+        return found;
     for (const FoundPrinter& printer : discover_printers(error, places))
-        if (!serial_number.empty() && printer.serial_number == serial_number)
+        if (printer.serial_number == serial_number)
             return printer.setup;
     return std::nullopt;
 }

@@ -48,10 +48,15 @@ std::vector<FoundPrinter> discover_printers(std::string* error = nullptr,
                                             const DiscoveryPlaces& places = {});
 
 // The port of the printer with this serial number (also when another program
-// holds it), or nothing.
+// holds it), or nothing. The serial numbers of the USB descriptors (sysfs) are
+// looked at first, without sending anything; only when none matches are the
+// printers asked for their information record.
 std::optional<PortSetup> find_printer_by_serial(const std::string& serial_number,
                                                 std::string* error = nullptr,
                                                 const DiscoveryPlaces& places = {});
+
+// True while libusb lists a device at this bus and address (or cannot tell).
+bool usb_device_listed(unsigned bus, unsigned address);
 
 // The model name of a product id, as the kit's PPDs name it ("Receipt Printer 0016").
 std::string model_for_product(unsigned short product);

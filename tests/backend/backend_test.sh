@@ -122,7 +122,7 @@ case "$case_name" in
 discovery)
     # Two identical USB printers, told apart by their serial numbers.
     start_emulator usb --usb --serial SN-A --out "$work/out-a" \
-        --usb --serial SN-B --out "$work/out-b" || finish
+        --usb --serial SN-B --out "$work/out-b" --stall-after 4000:3 || finish
     start_cupsd "$(umockdev_env usb)" || finish
     lpinfo -l -v > "$work/lpinfo.txt" 2>&1
     uri_a=$(grep -o 'qel://QEL/[^ ]*serial=SN-A' "$work/lpinfo.txt")
@@ -145,6 +145,20 @@ discovery)
     expect_page "B printed the receipt" "$work/out-b/page-001.pbm" "$work/small/page-001.pbm"
     QEL_CHECKS=$((QEL_CHECKS + 1))
     [ ! -e "$work/out-a/page-001.pbm" ] && pass "A printed nothing" || fail "A printed"
+    # B goes away in the middle of a long receipt (stalled, then re-plugged):
+    # that job fails; the next one finishes the cut command first and prints whole.
+    lpadmin -p receipt -o printer-error-policy=abort-job
+    receipt long 4000 13
+    job=$(submit receipt "$work/long.qel")
+    for i in $(seq 1 100); do grep -q '^STALL' "$work/usb.err" && break; sleep 0.1; done
+    kill -USR1 "${emulator_pids[-1]}"
+    expect_eq "job to a vanished printer" "$(qel_cupsd_wait_job "$job" 30)" aborted
+    job=$(submit receipt "$work/small.qel")
+    expect_eq "next job to B" "$(qel_cupsd_wait_job "$job" 30)" completed
+    stop_last_emulator
+    expect_eq "no decode error on A and B" "$(grep -c ', 0 errors$' "$work/usb.err")" 2
+    last=$(ls "$work/out-b"/page-*.pbm | tail -1)
+    expect_page "B's next receipt whole" "$last" "$work/small/page-001.pbm"
     ;;
 
 offline)

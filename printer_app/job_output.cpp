@@ -51,13 +51,14 @@ void JobOutput::finish_cancelled()
     const std::vector<uint8_t> filler = qel::boundary_filler(sent_);
     if (filler.empty())
         return;
-    papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "Cancelled %s: finishing it with %zu bytes.",
-                qel::describe_boundary(sent_).c_str(), filler.size());
+    papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "Cancelled %s: finishing it with %u bytes.",
+                qel::describe_boundary(sent_).c_str(), static_cast<unsigned>(filler.size()));
     write_block(filler.data(), filler.size(), false);
 }
 
 void JobOutput::set_stalled(bool stalled, double seconds)
 {
+    const bool changed = stalled != stalled_;
     stalled_ = stalled;
     pappl_printer_t* printer = papplJobGetPrinter(job_);
     set_printer_stalled(papplPrinterGetID(printer), stalled);
@@ -65,13 +66,15 @@ void JobOutput::set_stalled(bool stalled, double seconds)
     {
         papplPrinterSetReasons(printer, PAPPL_PREASON_OTHER, PAPPL_PREASON_NONE);
         papplJobSetMessage(job_, "The printer has taken no data for %.0f s.", seconds);
-        papplLogJob(job_, PAPPL_LOGLEVEL_WARN, "The printer has taken no data for %.0f s.",
-                    seconds);
+        if (changed)
+            papplLogJob(job_, PAPPL_LOGLEVEL_WARN, "The printer has taken no data for %.0f s.",
+                        seconds);
     }
     else
     {
         papplPrinterSetReasons(printer, PAPPL_PREASON_NONE, PAPPL_PREASON_OTHER);
         papplJobSetMessage(job_, "Printing.");
+        papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "The printer takes data again.");
     }
 }
 

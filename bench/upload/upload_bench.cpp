@@ -2,7 +2,7 @@
 // printer over a pseudo-terminal ("Ttys" link) and over the emulated USB device,
 // in buffered mode (default) and in paced mode ("-S"). Prints a table of wall
 // times and rates beside the paced mode's protocol floor.
-#include "tool_runner.h"
+#include "child_process.h"
 #include "upload_file_maker.h"
 #include "virtual_printer.h"
 
@@ -55,7 +55,8 @@ double lo_run_once(qel_vp::PortKind kind, const std::string& dir, const std::str
     args.push_back(file);
 
     const auto t0 = std::chrono::steady_clock::now();
-    const tool_runner::Result r = tool_runner::run(QEL_UPLOAD_TOOL, args, {}, env, 600);
+    const test_support::RunResult r =
+        test_support::run_program(QEL_UPLOAD_TOOL, args, {}, env, 600000);
     const auto t1 = std::chrono::steady_clock::now();
     const std::vector<qel_vp::Upload> uploads = vp.uploads();
     vp.stop();

@@ -3,7 +3,7 @@
 // withholds data, sends stray bytes first, or goes away.  Each run must end
 // with its message and exit status within the time the protocol allows, and
 // the printer must receive no frame after the one that failed.
-#include "process_run.h"
+#include "child_process.h"
 
 #include "Qel_Tb.h"
 #include "virtual_printer.h"
@@ -326,11 +326,12 @@ TEST_P(ToolFault, EndsWithItsMessageInTimeAndSendsNothingMore)
     {
         vp_args.insert(vp_args.end(), {"--fault", c.fault});
     }
-    faults::PrinterProcess printer;
+    test_support::EmulatorProcess printer;
     // The testbed goes directly under TMPDIR: its ioctl socket path must stay short.
-    ASSERT_TRUE(faults::start_printer(QEL_VPRINTER_PROGRAM, vp_args, {}, printer)) << printer.error;
+    ASSERT_TRUE(test_support::start_emulator(QEL_VPRINTER_PROGRAM, vp_args, printer))
+        << printer.error;
 
-    faults::Env env;
+    test_support::Env env;
     if (!printer.umockdev_dir.empty())
     {
         // A sanitizer build must accept the preload library in front of its runtime.
@@ -375,10 +376,11 @@ TEST_P(ToolFault, EndsWithItsMessageInTimeAndSendsNothingMore)
         break;
     }
     const long bound = c.wait_ms + kMarginMs;
-    const faults::ToolResult run = faults::run_tool(program, args, input, env, bound + 20000);
-    faults::stop_printer(printer);
+    const test_support::RunResult run =
+        test_support::run_program(program, args, input, env, bound + 20000);
+    test_support::stop_emulator(printer);
 
-    ASSERT_FALSE(run.killed) << "still running after " << run.elapsed_ms << " ms\n" << run.out;
+    ASSERT_FALSE(run.timed_out) << "still running after " << run.elapsed_ms << " ms\n" << run.out;
     EXPECT_LT(run.elapsed_ms, bound) << run.out;
     // Every failure ends the tool with -1 (an inquiry run once it has closed the port: its one
     // kind went unanswered).

@@ -21,7 +21,7 @@ const std::string kTool = "Qel_ConfigurationTool";
 std::string block_line(const qel_vp::ConfigBlock& b)
 {
     return "configuration_data                                 = [" +
-           tool_runner::hex(b.data(), b.size()) + "]\n";
+           test_support::hex(b.data(), b.size()) + "]\n";
 }
 
 Bytes bytes_of(const qel_vp::ConfigBlock& b)
@@ -48,11 +48,11 @@ class ConfigTool : public ::testing::TestWithParam<PortKind>
         ASSERT_TRUE(printer.start(GetParam(), &error)) << error;
     }
 
-    tool_runner::Result run(const std::vector<std::string>& args, const std::string& input = {})
+    test_support::RunResult run(const std::vector<std::string>& args, const std::string& input = {})
     {
-        tool_runner::Result r =
-            tool_runner::run(QEL_CONFIGURATION_TOOL, args, input, printer.env());
-        r.out = tool_runner::mask_banner(r.out, kTool);
+        test_support::RunResult r =
+            test_support::run_program(QEL_CONFIGURATION_TOOL, args, input, printer.env());
+        r.out = test_support::mask_banner(r.out, kTool);
         EXPECT_FALSE(r.timed_out);
         return r;
     }
@@ -87,7 +87,7 @@ class ConfigTool : public ::testing::TestWithParam<PortKind>
 TEST_P(ConfigTool, DownloadPrintsTheBlockAsReceived)
 {
     const qel_vp::ConfigBlock served = printer.vp->config();
-    tool_runner::Result r = run({"-d", printer.port()});
+    test_support::RunResult r = run({"-d", printer.port()});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "# <banner>\n" + opening() + "# Downloading configuration data ... done\n" +
                          block_line(served) + closing());
@@ -117,7 +117,7 @@ TEST_P(ConfigTool, UploadDownloadResetRoundTrip)
     const qel_vp::ConfigBlock changed = changed_block();
 
     // Upload, then download (the printer still serves its old block), then reset.
-    tool_runner::Result r =
+    test_support::RunResult r =
         run({"-u", "-d", "-r", printer.port()}, "# saved\n" + block_line(changed));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "# <banner>\n# Processing configuration data input ... done\n" + opening() +
@@ -136,7 +136,7 @@ TEST_P(ConfigTool, UploadDownloadResetRoundTrip)
     r = run({"-d", printer.port()});
     ASSERT_EQ(r.status, 0);
     EXPECT_NE(r.out.find(block_line(changed)), std::string::npos);
-    const tool_runner::Result back = run({"-s", "-u", printer.port()}, r.out);
+    const test_support::RunResult back = run({"-s", "-u", printer.port()}, r.out);
     EXPECT_EQ(back.status, 0);
     EXPECT_EQ(back.out, "");
     ASSERT_TRUE(printer.vp->pending_config().has_value());
@@ -146,7 +146,7 @@ TEST_P(ConfigTool, UploadDownloadResetRoundTrip)
 TEST_P(ConfigTool, ResetAlone)
 {
     const auto t0 = std::chrono::steady_clock::now();
-    const tool_runner::Result r = run({"-r", printer.port()});
+    const test_support::RunResult r = run({"-r", printer.port()});
     const auto elapsed = std::chrono::steady_clock::now() - t0;
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "# <banner>\n" + opening() + "# Resetting printer ... done\n" + closing());
@@ -158,7 +158,7 @@ TEST_P(ConfigTool, ResetAlone)
 
     // No option: open, synchronise, close.
     printer.vp->clear_received();
-    const tool_runner::Result none = run({printer.port()});
+    const test_support::RunResult none = run({printer.port()});
     EXPECT_EQ(none.status, 0);
     EXPECT_EQ(none.out, "# <banner>\n" + opening() + closing());
 }
@@ -166,7 +166,7 @@ TEST_P(ConfigTool, ResetAlone)
 TEST_P(ConfigTool, RejectedInputLeavesThePrinterUntouched)
 {
     const qel_vp::ConfigBlock good = changed_block();
-    const std::string digits = tool_runner::hex(good.data(), good.size());
+    const std::string digits = test_support::hex(good.data(), good.size());
     const std::string key = "configuration_data                                 = [";
     qel_vp::ConfigBlock revision = good;
     revision[0] = 2;
@@ -190,7 +190,7 @@ TEST_P(ConfigTool, RejectedInputLeavesThePrinterUntouched)
     };
     for (const std::string& input : inputs)
     {
-        const tool_runner::Result r = run({"-u", "-d", "-r", printer.port()}, input);
+        const test_support::RunResult r = run({"-u", "-d", "-r", printer.port()}, input);
         EXPECT_EQ(r.status, 255);
         EXPECT_EQ(r.out, "# <banner>\n# Processing configuration data input ... failed\n"
                          "! Qel_ConfigurationTool: failed processing configuration data input\n");
@@ -222,7 +222,7 @@ TEST_P(ConfigTool, DownloadFailures)
         ASSERT_TRUE(qel_vp::parse_fault(k.fault, fault));
         printer.vp->set_faults({fault});
 
-        const tool_runner::Result r = run({"-d", "-r", printer.port()});
+        const test_support::RunResult r = run({"-d", "-r", printer.port()});
         EXPECT_EQ(r.status, 255);
         EXPECT_EQ(r.out, "# <banner>\n" + opening() +
                              "# Downloading configuration data ... failed\n" +
@@ -260,7 +260,7 @@ TEST_P(ConfigTool, UploadFailures)
         ASSERT_TRUE(qel_vp::parse_fault(k.fault, fault));
         printer.vp->set_faults({fault});
 
-        const tool_runner::Result r = run({"-u", "-d", "-r", printer.port()}, input);
+        const test_support::RunResult r = run({"-u", "-d", "-r", printer.port()}, input);
         EXPECT_EQ(r.status, 255);
         EXPECT_EQ(r.out, "# <banner>\n# Processing configuration data input ... done\n" +
                              opening() + "# Uploading configuration data ... failed\n" +
@@ -281,19 +281,20 @@ INSTANTIATE_TEST_SUITE_P(Ports, ConfigTool,
 TEST(ConfigToolCommandLine, OpenFailureAndSilentMode)
 {
     const std::string port = "/nonexistent/dev/usb/lp7";
-    tool_runner::Result r = tool_runner::run(QEL_CONFIGURATION_TOOL, {"-d", port});
+    test_support::RunResult r = test_support::run_program(QEL_CONFIGURATION_TOOL, {"-d", port});
     EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(tool_runner::mask_banner(r.out, kTool),
+    EXPECT_EQ(test_support::mask_banner(r.out, kTool),
               "# <banner>\n# Opening connection to printer port \"" + port + "\" ... failed\n" +
                   "! Qel_ConfigurationTool: could not open connection \"" + port +
                   "\"to printer \n");
 
-    r = tool_runner::run(QEL_CONFIGURATION_TOOL, {"-s", "-u", "-d", port}, "no block here\n");
+    r = test_support::run_program(QEL_CONFIGURATION_TOOL, {"-s", "-u", "-d", port},
+                                  "no block here\n");
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out, "! Qel_ConfigurationTool: failed processing configuration data input\n");
 
     // A surplus argument after the port.
-    r = tool_runner::run(QEL_CONFIGURATION_TOOL, {"-s", "-d", port, "-v"});
+    r = test_support::run_program(QEL_CONFIGURATION_TOOL, {"-s", "-d", port, "-v"});
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out.rfind("! Qel_ConfigurationTool: invalid argument (argument 4, \"-v\")\n"
                           "# Dornwaldt - Qel_ConfigurationTool - ",

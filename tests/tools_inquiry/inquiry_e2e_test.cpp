@@ -1,5 +1,7 @@
 // Qel_InquiryTool run as a technician would, against the virtual printer on each kind of port.
-#include "tool_runner.h"
+#include "tool_output.h"
+#include "child_process.h"
+#include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -10,11 +12,29 @@
 
 namespace
 {
+using test_support::mask_build_moment;
+using test_support::read_file;
+using ToolRun = test_support::RunResult;
 
-using qel_inq_test::expected_text;
-using qel_inq_test::mask_build_moment;
-using qel_inq_test::run_tool;
-using qel_inq_test::ToolRun;
+// Text of tests/tools_inquiry/expected/<name> with "@PORT@" and "@MESSAGE@" replaced.
+std::string expected_text(const std::string& name, const std::string& port = "",
+                          const std::string& message = "")
+{
+    std::string text = read_file(std::string(QEL_INQ_EXPECTED_DIR) + "/" + name);
+    if (text.empty())
+        return "<missing expected file " + name + ">";
+    for (const auto& [from, to] : {std::pair{"@PORT@", port}, std::pair{"@MESSAGE@", message}})
+        for (std::size_t at = text.find(from); at != std::string::npos;
+             at = text.find(from, at + to.size()))
+            text.replace(at, std::string(from).size(), to);
+    return text;
+}
+
+ToolRun run_tool(const std::string& program, const std::vector<std::string>& args,
+                 const test_support::Env& env = {})
+{
+    return test_support::run_program(program, args, {}, env, 60000);
+}
 
 const std::string k_tool = QEL_INQ_TOOL_PATH;
 
@@ -30,22 +50,14 @@ enum class PortKind
 class InquiryOnPort : public ::testing::TestWithParam<PortKind>
 {
   protected:
-    void SetUp() override
-    {
-        dir_ = qel_inq_test::make_test_dir();
-        ASSERT_FALSE(dir_.empty());
-    }
-    void TearDown() override
-    {
-        qel_inq_test::stop_background(printer_);
-        qel_inq_test::remove_test_dir(dir_);
-    }
+    void SetUp() override { ASSERT_TRUE(tmp_.ok()); }
+    void TearDown() override { test_support::stop_emulator(printer_); }
 
     // Starts the printer with the given faults ("KIND:EXCHANGE:NTH[:PARAM]"); returns the port
     // name for the command line.
     std::string Start(const std::vector<std::string>& faults = {})
     {
-        qel_inq_test::stop_background(printer_);
+        test_support::stop_emulator(printer_);
         transcript_ = dir_ + "/transcript-" + std::to_string(++starts_) + ".txt";
         std::vector<std::string> args;
         switch (GetParam())
@@ -65,32 +77,21 @@ class InquiryOnPort : public ::testing::TestWithParam<PortKind>
                      "--transcript", transcript_});
         for (const std::string& f : faults)
             args.insert(args.end(), {"--fault", f});
-        printer_ = qel_inq_test::start_background(QEL_INQ_VPRINTER_PATH, args);
-
-        umockdev_dir_.clear();
-        for (int i = 0; i < 3; i++)
-        {
-            std::string line = qel_inq_test::read_line(printer_, 10000);
-            if (line.rfind("UMOCKDEV_DIR=", 0) == 0)
-                umockdev_dir_ = line.substr(13);
-            if (line.rfind("READY ", 0) == 0)
-                return line.substr(6);
-        }
-        ADD_FAILURE() << "the virtual printer did not get ready";
+        if (test_support::start_emulator(QEL_INQ_VPRINTER_PATH, args, printer_))
+            return printer_.port;
+        ADD_FAILURE() << "the virtual printer did not get ready: " << printer_.error;
         return "/nonexistent/dev/usb/lp0";
     }
 
     ToolRun Run(const std::vector<std::string>& args)
     {
-        std::vector<std::string> env;
+        test_support::Env env;
         if (GetParam() == PortKind::Usb)
-        {
-            env.push_back("LD_PRELOAD=libumockdev-preload.so.0");
-            env.push_back("UMOCKDEV_DIR=" + umockdev_dir_);
-            env.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
-        }
+            env = {{"LD_PRELOAD", "libumockdev-preload.so.0"},
+                   {"UMOCKDEV_DIR", printer_.umockdev_dir},
+                   {"ASAN_OPTIONS", "verify_asan_link_order=0"}};
         ToolRun run = run_tool(k_tool, args, env);
-        EXPECT_FALSE(run.fTimedOut);
+        EXPECT_FALSE(run.timed_out);
         // The tools never write to standard error (libusb's own warnings excepted).
         if (GetParam() != PortKind::Usb)
         {
@@ -139,18 +140,18 @@ class InquiryOnPort : public ::testing::TestWithParam<PortKind>
         return n;
     }
 
-    std::string dir_;
+    test_support::TempDir tmp_;
+    const std::string& dir_ = tmp_.path();
     std::string transcript_;
-    std::string umockdev_dir_;
     int starts_ = 0;
-    qel_inq_test::Background printer_;
+    test_support::EmulatorProcess printer_;
 };
 
 TEST_P(InquiryOnPort, EveryKindVerboseInBitOrderWithTheUnsupportedBits)
 {
     std::string port = Start();
     ToolRun run = Run({"-v", port, "[FFFF]"});
-    EXPECT_EQ(run.iExit, 0);
+    EXPECT_EQ(run.status, 0);
     EXPECT_EQ(mask_build_moment(run.out), expected_text("ffff_verbose.txt", port));
     EXPECT_EQ(Inquiries(), (std::vector<int>{0x01, 0x02, 0x04, 0x08, 0x10, 0x40, 0x80}));
     EXPECT_EQ(SyncBytes(), 10u);
@@ -160,11 +161,11 @@ TEST_P(InquiryOnPort, RawLinesOnlyWithoutVerbose)
 {
     std::string port = Start();
     ToolRun run = Run({port, "[ffff]"});
-    EXPECT_EQ(run.iExit, 0);
+    EXPECT_EQ(run.status, 0);
     EXPECT_EQ(mask_build_moment(run.out), expected_text("ffff.txt", port));
 
     run = Run({port, "[0001]"});
-    EXPECT_EQ(run.iExit, 0);
+    EXPECT_EQ(run.status, 0);
     EXPECT_EQ(mask_build_moment(run.out), expected_text("0001.txt", port));
 }
 
@@ -172,11 +173,11 @@ TEST_P(InquiryOnPort, SilentModeKeepsOnlyDataLines)
 {
     std::string port = Start();
     ToolRun run = Run({"-s", "-v", port, "[FFFF]"});
-    EXPECT_EQ(run.iExit, 0);
+    EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, expected_text("ffff_silent_verbose.txt", port));
 
     run = Run({"-s", port, "[0013]"});
-    EXPECT_EQ(run.iExit, 0);
+    EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, expected_text("0013_silent.txt", port));
     EXPECT_EQ(Inquiries(),
               (std::vector<int>{0x01, 0x02, 0x04, 0x08, 0x10, 0x40, 0x80, 0x01, 0x02, 0x10}));
@@ -186,12 +187,12 @@ TEST_P(InquiryOnPort, EmptyCodeOnlyOpensSynchronisesAndCloses)
 {
     std::string port = Start();
     ToolRun run = Run({port, "[0000]"});
-    EXPECT_EQ(run.iExit, 0);
+    EXPECT_EQ(run.status, 0);
     EXPECT_EQ(mask_build_moment(run.out), expected_text("0000.txt", port));
 
     // Only bits without a kind: nothing is asked, so nothing went unanswered.
     run = Run({"-s", port, "[0020]"});
-    EXPECT_EQ(run.iExit, 0);
+    EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "! Qel_InquiryTool: data inquiry [0020] not supported \n");
     EXPECT_TRUE(Inquiries().empty());
 }
@@ -217,7 +218,7 @@ TEST_P(InquiryOnPort, EachExchangeFailureIsReportedAndTheRunGoesOn)
         SCOPED_TRACE(c.fault);
         std::string port = Start({c.fault});
         ToolRun run = Run({port, "[0003]"});
-        EXPECT_EQ(run.iExit, 0);
+        EXPECT_EQ(run.status, 0);
         EXPECT_EQ(mask_build_moment(run.out),
                   expected_text("0003_first_failed.txt", port, c.message));
     }
@@ -227,13 +228,13 @@ TEST_P(InquiryOnPort, APrinterThatAnswersOnlySomeKinds)
 {
     std::string port = Start({"silent:inquiry:2"});
     ToolRun run = Run({port, "[0013]"});
-    EXPECT_EQ(run.iExit, 0);
+    EXPECT_EQ(run.status, 0);
     EXPECT_EQ(mask_build_moment(run.out), expected_text("0013_partial.txt", port));
 
     // Switched off behind a live port: no kind answered is a failed run, closed as usual.
     port = Start({"silent:inquiry:0"});
     run = Run({port, "[0023]"});
-    EXPECT_EQ(run.iExit, 255);
+    EXPECT_EQ(run.status, 255);
     EXPECT_EQ(mask_build_moment(run.out), expected_text("0023_none_answered.txt", port));
     EXPECT_EQ(Inquiries(), (std::vector<int>{0x01, 0x02}));
 }
@@ -242,7 +243,7 @@ TEST_P(InquiryOnPort, APortThatGoesAwayFailsTheRequestsAfterIt)
 {
     std::string port = Start({"disconnect:inquiry:1"});
     ToolRun run = Run({port, "[0003]"});
-    EXPECT_EQ(run.iExit, 255) << "no kind was answered";
+    EXPECT_EQ(run.status, 255) << "no kind was answered";
     EXPECT_EQ(mask_build_moment(run.out), expected_text("0003_port_gone.txt", port));
 }
 
@@ -250,7 +251,7 @@ TEST_P(InquiryOnPort, HelpWithAValidLinePrintsTheUsageAndStillRuns)
 {
     std::string port = Start();
     ToolRun run = Run({"-h", "-s", port, "[0000]"});
-    EXPECT_EQ(run.iExit, 0);
+    EXPECT_EQ(run.status, 0);
     // Help overrides silent mode for the banner; the rest of the run stays silent.
     std::string banner = expected_text("0000.txt", port);
     banner = banner.substr(0, banner.find('\n') + 1);
@@ -304,7 +305,7 @@ TEST(InquiryCommandLine, ErrorsPrintTheirLineBannerAndUsageAndExitWithMinusOne)
     {
         ToolRun run = run_tool(k_tool, c.args);
         SCOPED_TRACE(c.firstLine);
-        EXPECT_EQ(run.iExit, 255);
+        EXPECT_EQ(run.status, 255);
         EXPECT_EQ(mask_build_moment(run.out),
                   c.firstLine + "\n" + banner + expected_text("usage.txt"));
         EXPECT_EQ(run.err, "");
@@ -313,17 +314,16 @@ TEST(InquiryCommandLine, ErrorsPrintTheirLineBannerAndUsageAndExitWithMinusOne)
 
 TEST(InquiryCommandLine, APortThatCannotBeOpened)
 {
-    std::string dir = qel_inq_test::make_test_dir();
-    std::string port = dir + "/dev/usb/lp7"; // no such node
+    test_support::TempDir dir;
+    std::string port = dir.path() + "/dev/usb/lp7"; // no such node
 
     ToolRun run = run_tool(k_tool, {port, "[0001]"});
-    EXPECT_EQ(run.iExit, 255);
+    EXPECT_EQ(run.status, 255);
     EXPECT_EQ(mask_build_moment(run.out), expected_text("open_failed.txt", port));
 
     run = run_tool(k_tool, {"-s", port, "[0001]"});
-    EXPECT_EQ(run.iExit, 255);
+    EXPECT_EQ(run.status, 255);
     EXPECT_EQ(run.out, expected_text("open_failed_silent.txt", port));
-    qel_inq_test::remove_test_dir(dir);
 }
 
 } // namespace

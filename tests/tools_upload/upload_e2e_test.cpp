@@ -1,6 +1,6 @@
 // Qel_UploadTool run against the virtual printer on a serial line, a
 // printer-class node and the emulated USB device.
-#include "../tools_config/e2e_printer.h"
+#include "e2e_printer.h"
 #include "upload_file_maker.h"
 
 #include <gtest/gtest.h>
@@ -44,10 +44,11 @@ class UploadTool : public ::testing::TestWithParam<PortKind>
         return path;
     }
 
-    tool_runner::Result run(const std::vector<std::string>& args)
+    test_support::RunResult run(const std::vector<std::string>& args)
     {
-        tool_runner::Result r = tool_runner::run(QEL_UPLOAD_TOOL, args, {}, printer.env());
-        r.out = tool_runner::mask_banner(r.out, kTool);
+        test_support::RunResult r =
+            test_support::run_program(QEL_UPLOAD_TOOL, args, {}, printer.env());
+        r.out = test_support::mask_banner(r.out, kTool);
         EXPECT_FALSE(r.timed_out);
         return r;
     }
@@ -98,7 +99,7 @@ TEST_P(UploadTool, UploadsFilesOfEverySizeAndThePrinterReassemblesThem)
         const Bytes data = upload_maker::pattern(k.size, static_cast<uint32_t>(k.size) + 5);
         const std::string path = write_file("data.QelBin", upload_maker::make_file(data, h));
 
-        const tool_runner::Result r = run({printer.port(), path});
+        const test_support::RunResult r = run({printer.port(), path});
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out,
                   prepared() + opening() + "# Uploading data " + k.dots + " done\n" + closing());
@@ -122,7 +123,7 @@ TEST_P(UploadTool, PacedAndBufferedModesSendTheSameBytes)
     const Bytes data = upload_maker::pattern(30000, 9);
     const std::string path = write_file("fonts.QelBin", upload_maker::make_file(data));
 
-    tool_runner::Result r = run({"-s", printer.port(), path});
+    test_support::RunResult r = run({"-s", printer.port(), path});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "");
     const std::vector<Sent> buffered = printer.sent();
@@ -150,7 +151,7 @@ TEST_P(UploadTool, ResetAfterTheUploadAndAlone)
     const std::string path =
         write_file("logo.QelBin", upload_maker::make_file(upload_maker::pattern(700)));
     const auto t0 = std::chrono::steady_clock::now();
-    tool_runner::Result r = run({"-r", printer.port(), path});
+    test_support::RunResult r = run({"-r", printer.port(), path});
     // 0.5 s after the synchronisation bytes and 2.5 s after the close (lower bound only).
     EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(3000));
     EXPECT_EQ(r.status, 0);
@@ -198,7 +199,7 @@ TEST_P(UploadTool, CancelledStartAndEnd)
         ASSERT_TRUE(qel_vp::parse_fault(k.fault, fault));
         printer.vp->set_faults({fault});
         const std::size_t before = printer.sent().size();
-        const tool_runner::Result r = run({"-r", printer.port(), path});
+        const test_support::RunResult r = run({"-r", printer.port(), path});
         EXPECT_EQ(r.status, 255);
         EXPECT_EQ(r.out, prepared() + opening() + "# Uploading data " + k.dots + " failed\n" +
                              "! Qel_UploadTool: upload data failed => " + k.message + "\n");
@@ -218,7 +219,7 @@ TEST_P(UploadTool, SplitResponsesAreStillOneAnswer)
         qel_vp::Fault fault;
         ASSERT_TRUE(qel_vp::parse_fault(fault_text, fault));
         printer.vp->set_faults({fault});
-        const tool_runner::Result r = run({"-s", printer.port(), path});
+        const test_support::RunResult r = run({"-s", printer.port(), path});
         EXPECT_EQ(r.status, 0) << r.out;
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(printer.vp->uploads().back().data, data);
@@ -235,7 +236,7 @@ static void expect_disconnect_failure(e2e::PrinterOnPort& printer, const std::st
     std::vector<std::string> args = options;
     args.push_back(printer.port());
     args.push_back(path);
-    tool_runner::Result r = tool_runner::run(QEL_UPLOAD_TOOL, args, {}, printer.env());
+    test_support::RunResult r = test_support::run_program(QEL_UPLOAD_TOOL, args, {}, printer.env());
     EXPECT_FALSE(r.timed_out);
     EXPECT_EQ(r.status, 255);
     // How many blocks the port buffers before a write fails decides the number of dots.
@@ -247,7 +248,7 @@ static void expect_disconnect_failure(e2e::PrinterOnPort& printer, const std::st
                              "# Uploading data ";
     const std::string tail = " failed\n! Qel_UploadTool: upload data failed => Could not send "
                              "data upload request to printer\n";
-    const std::string out = tool_runner::mask_banner(r.out, kTool);
+    const std::string out = test_support::mask_banner(r.out, kTool);
     ASSERT_GE(out.size(), head.size() + tail.size()) << out;
     EXPECT_EQ(out.substr(0, head.size()), head);
     EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
@@ -317,15 +318,16 @@ TEST(UploadToolPreparation, BadFilesNeverReachThePrinter)
     };
     for (const std::string& path : invalid)
     {
-        tool_runner::Result r = tool_runner::run(QEL_UPLOAD_TOOL, {"-r", printer.port(), path});
+        test_support::RunResult r =
+            test_support::run_program(QEL_UPLOAD_TOOL, {"-r", printer.port(), path});
         EXPECT_EQ(r.status, 255);
-        EXPECT_EQ(tool_runner::mask_banner(r.out, kTool),
+        EXPECT_EQ(test_support::mask_banner(r.out, kTool),
                   "# <banner>\n# Loading upload data from file ... done\n"
                   "# Validating upload data ... failed\n"
                   "! Qel_UploadTool: failed validating upload data from file \"" +
                       path + "\"\n");
         // Silent mode keeps the error line only.
-        r = tool_runner::run(QEL_UPLOAD_TOOL, {"-s", printer.port(), path});
+        r = test_support::run_program(QEL_UPLOAD_TOOL, {"-s", printer.port(), path});
         EXPECT_EQ(r.out,
                   "! Qel_UploadTool: failed validating upload data from file \"" + path + "\"\n");
     }
@@ -333,9 +335,10 @@ TEST(UploadToolPreparation, BadFilesNeverReachThePrinter)
     const std::string missing = printer.dir + "/missing.QelBin";
     for (const std::string& path : {missing, printer.dir})
     {
-        const tool_runner::Result r = tool_runner::run(QEL_UPLOAD_TOOL, {printer.port(), path});
+        const test_support::RunResult r =
+            test_support::run_program(QEL_UPLOAD_TOOL, {printer.port(), path});
         EXPECT_EQ(r.status, 255);
-        EXPECT_EQ(tool_runner::mask_banner(r.out, kTool),
+        EXPECT_EQ(test_support::mask_banner(r.out, kTool),
                   "# <banner>\n# Loading upload data from file ... failed\n"
                   "! Qel_UploadTool: failed loading upload data from file \"" +
                       path + "\"\n");
@@ -360,12 +363,13 @@ TEST(UploadToolPreparation, VerboseListingAlsoInSilentMode)
 
     // The port does not exist: the listing comes before the open fails.
     const std::string port = "/nonexistent/dev/usb/lp3";
-    const tool_runner::Result r = tool_runner::run(QEL_UPLOAD_TOOL, {"-s", "-v", port, path});
+    const test_support::RunResult r =
+        test_support::run_program(QEL_UPLOAD_TOOL, {"-s", "-v", port, path});
     EXPECT_EQ(r.status, 255);
-    const std::string ftr = tool_runner::hex(file.data() + file.size() - 4, 4);
+    const std::string ftr = test_support::hex(file.data() + file.size() - 4, 4);
     EXPECT_EQ(r.out,
               "file_hdr                                           = [" +
-                  tool_runner::hex(file.data(), 307) +
+                  test_support::hex(file.data(), 307) +
                   "]\n"
                   "file_hdr.size_hdr                                  = 307\n"
                   "file_hdr.revision_nr                               = 1\n"

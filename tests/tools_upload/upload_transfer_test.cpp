@@ -4,7 +4,7 @@
 #include "upload_frames.h"
 #include "upload_transfer.h"
 
-#include "../tools_config/fake_port.h"
+#include "fake_port.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,8 @@
 // environment a tool process needs to reach it.
 #pragma once
 
-#include "tool_runner.h"
+#include "child_process.h"
+#include "tool_output.h"
 #include "virtual_printer.h"
 
 #include <gtest/gtest.h>

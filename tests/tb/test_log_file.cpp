@@ -1,6 +1,6 @@
 // The log line, byte for byte, at a fixed instant in a fixed time zone.
 #include "Qel_Tb.h"
-#include "tb_temp_dir.h"
+#include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -52,7 +52,7 @@ class LogFile : public ::testing::Test
         unsetenv("TZ");
         tzset();
     }
-    TbTempDir dir;
+    test_support::TempDir dir;
     std::string log;
 };
 
@@ -65,7 +65,8 @@ std::string Spaces(size_t n)
 TEST_F(LogFile, LineIsStampTextColumnAndStatus)
 {
     qel_tb_write_log_file(log.c_str(), "Raster file opened", "OK");
-    EXPECT_EQ(TbReadFile(log), "[07.12.2026_02:41:37] : Raster file opened" + Spaces(82) + " OK\n");
+    EXPECT_EQ(test_support::read_file(log),
+              "[07.12.2026_02:41:37] : Raster file opened" + Spaces(82) + " OK\n");
 }
 
 TEST_F(LogFile, StampFollowsTheLocalTimeZone)
@@ -75,7 +76,7 @@ TEST_F(LogFile, StampFollowsTheLocalTimeZone)
     setenv("TZ", "CET-1", 1);
     tzset();
     qel_tb_write_log_file(log.c_str(), "x", "DONE");
-    EXPECT_EQ(TbReadFile(log), "[01.01.2027_00:00:05] : x" + Spaces(99) + " DONE\n");
+    EXPECT_EQ(test_support::read_file(log), "[01.01.2027_00:00:05] : x" + Spaces(99) + " DONE\n");
 }
 
 TEST_F(LogFile, TextIsCutOrPaddedToOneHundredColumns)
@@ -84,14 +85,14 @@ TEST_F(LogFile, TextIsCutOrPaddedToOneHundredColumns)
     qel_tb_write_log_file(log.c_str(), long_text.c_str(), "FAILED");
     qel_tb_write_log_file(log.c_str(), "", "INFO");
     const std::string stamp = "[07.12.2026_02:41:37] : ";
-    EXPECT_EQ(TbReadFile(log),
+    EXPECT_EQ(test_support::read_file(log),
               stamp + std::string(100, 'a') + " FAILED\n" + stamp + Spaces(100) + " INFO\n");
 }
 
 TEST_F(LogFile, MissingStatusEndsWithTwoSpaces)
 {
     qel_tb_write_log_file(log.c_str(), "Page 1", nullptr);
-    EXPECT_EQ(TbReadFile(log), "[07.12.2026_02:41:37] : Page 1" + Spaces(94) + "  \n");
+    EXPECT_EQ(test_support::read_file(log), "[07.12.2026_02:41:37] : Page 1" + Spaces(94) + "  \n");
 }
 
 TEST_F(LogFile, OverlongStatusIsCutButTheLineEnds)
@@ -99,7 +100,7 @@ TEST_F(LogFile, OverlongStatusIsCutButTheLineEnds)
     const std::string status(2000, 'S');
     qel_tb_write_log_file(log.c_str(), "t", status.c_str());
     qel_tb_write_log_file(log.c_str(), "u", "OK");
-    const std::string content = TbReadFile(log);
+    const std::string content = test_support::read_file(log);
     const std::string first =
         "[07.12.2026_02:41:37] : t" + Spaces(99) + " " + std::string(896, 'S') + "\n";
     EXPECT_EQ(content, first + "[07.12.2026_02:41:37] : u" + Spaces(99) + " OK\n");
@@ -112,8 +113,9 @@ TEST_F(LogFile, AppendsAndCreatesWithTheUmask)
     umask(old);
     g_fixed_time += 61;
     qel_tb_write_log_file(log.c_str(), "two", "SUCCESS");
-    EXPECT_EQ(TbReadFile(log), "[07.12.2026_02:41:37] : one" + Spaces(97) + " STARTED\n" +
-                                   "[07.12.2026_02:42:38] : two" + Spaces(97) + " SUCCESS\n");
+    EXPECT_EQ(test_support::read_file(log), "[07.12.2026_02:41:37] : one" + Spaces(97) +
+                                                " STARTED\n" + "[07.12.2026_02:42:38] : two" +
+                                                Spaces(97) + " SUCCESS\n");
     struct stat st;
     ASSERT_EQ(stat(log.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
@@ -128,5 +130,5 @@ TEST_F(LogFile, UnwritablePlacesAreIgnored)
     qel_tb_write_log_file(nullptr, "lost", "OK");
     // A null text is logged as an empty one rather than crashing.
     qel_tb_write_log_file(log.c_str(), nullptr, "OK");
-    EXPECT_EQ(TbReadFile(log), "[07.12.2026_02:41:37] : " + Spaces(100) + " OK\n");
+    EXPECT_EQ(test_support::read_file(log), "[07.12.2026_02:41:37] : " + Spaces(100) + " OK\n");
 }

@@ -1,6 +1,6 @@
 // Named pipes for real: FIFOs in a scratch directory, peers on other threads.
 #include "Qel_Tb.h"
-#include "tb_temp_dir.h"
+#include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -29,7 +29,7 @@ class NamedPipe : public ::testing::Test
         path = dir.file("pipe.fifo");
         ASSERT_EQ(qel_tb_initialize_named_pipe(path.c_str()), 0);
     }
-    TbTempDir dir;
+    test_support::TempDir dir;
     std::string path;
 };
 

@@ -1,6 +1,6 @@
 // The settings file: defaults, line rules, single pairs, handles, round trips.
 #include "Qel_Tb.h"
-#include "tb_temp_dir.h"
+#include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -50,7 +50,7 @@ class SettingsFile : public ::testing::Test
     // Value of key in a file holding content, looked up through readPair.
     std::string Lookup(const std::string& content, const char* key, const char* fallback = "DEF")
     {
-        TbWriteFile(path, content);
+        test_support::write_file(path, content);
         const int file = qel_tb_config_file_open(path.c_str(), EV_QEL_TB_CONFIG_ACCESS_READ);
         EXPECT_NE(file, 0);
         char value[QEL_TB_CONFIG_FIELD_SIZE];
@@ -60,7 +60,7 @@ class SettingsFile : public ::testing::Test
         return value;
     }
 
-    TbTempDir dir;
+    test_support::TempDir dir;
     std::string path;
 };
 } // namespace
@@ -92,13 +92,13 @@ TEST_F(SettingsFile, MissingFileIsCreatedEmptyAndGivesDefaults)
 
 TEST_F(SettingsFile, ReadThenWriteStoresExactlyTheFourteenLines)
 {
-    TbWriteFile(path, "# old comment\nUnknownKey=1\nLogDays = 30\n");
+    test_support::write_file(path, "# old comment\nUnknownKey=1\nLogDays = 30\n");
     TS_QEL_TB_CONFIG_FILE set;
     qel_tb_config_file_read(path.c_str(), &set);
     EXPECT_STREQ(set.attributes[EV_QEL_TB_CONFIG_FILE_KEY_LOG_FILE_LIFE].value, "30");
     std::strcpy(set.attributes[EV_QEL_TB_CONFIG_FILE_KEY_LOG_FILE_LIFE].value, "7");
     qel_tb_config_file_write(path.c_str(), &set);
-    EXPECT_EQ(TbReadFile(path), DefaultFileText());
+    EXPECT_EQ(test_support::read_file(path), DefaultFileText());
 }
 
 TEST_F(SettingsFile, WriteReadRoundTripKeepsChangedValues)
@@ -156,7 +156,7 @@ TEST_F(SettingsFile, LongLinesAreReadInPieces)
     const std::string big = "LogDays=" + std::string(240, '9') + "\n";
     EXPECT_EQ(Lookup(big, "LogDays"), std::string(240, '9'));
     TS_QEL_TB_CONFIG_FILE set;
-    TbWriteFile(path, "Language=" + std::string(600, 'L') + "\n");
+    test_support::write_file(path, "Language=" + std::string(600, 'L') + "\n");
     qel_tb_config_file_read(path.c_str(), &set);
     const std::string got = set.attributes[EV_QEL_TB_CONFIG_FILE_KEY_LANGUAGE].value;
     EXPECT_LE(got.size(), 254u);
@@ -165,7 +165,7 @@ TEST_F(SettingsFile, LongLinesAreReadInPieces)
 
 TEST_F(SettingsFile, DefaultMayBeTheOutputField)
 {
-    TbWriteFile(path, "LogDays=3\n");
+    test_support::write_file(path, "LogDays=3\n");
     const int file = qel_tb_config_file_open(path.c_str(), EV_QEL_TB_CONFIG_ACCESS_READ);
     ASSERT_NE(file, 0);
     char value[QEL_TB_CONFIG_FIELD_SIZE] = "kept";
@@ -187,13 +187,13 @@ TEST_F(SettingsFile, WritePairWritesPairsAndComments)
     qel_tb_config_file_writePair(file, "Language", "en");
     qel_tb_config_file_writePair(file, nullptr, "lost");
     qel_tb_config_file_close(file);
-    EXPECT_EQ(TbReadFile(path), "# written by hand\nLanguage=en\n");
+    EXPECT_EQ(test_support::read_file(path), "# written by hand\nLanguage=en\n");
 
     // Write mode cuts an existing file to nothing.
     const int again = qel_tb_config_file_open(path.c_str(), EV_QEL_TB_CONFIG_ACCESS_WRITE);
     ASSERT_NE(again, 0);
     qel_tb_config_file_close(again);
-    EXPECT_EQ(TbReadFile(path), "");
+    EXPECT_EQ(test_support::read_file(path), "");
 }
 
 TEST_F(SettingsFile, StaleAndUnknownHandlesAreRefused)
@@ -212,7 +212,7 @@ TEST_F(SettingsFile, StaleAndUnknownHandlesAreRefused)
         EXPECT_STREQ(value, "fallback") << bad;
         qel_tb_config_file_close(bad);
     }
-    EXPECT_EQ(TbReadFile(path), "LogDays=1\n");
+    EXPECT_EQ(test_support::read_file(path), "LogDays=1\n");
 
     // A new stream on the reused slot gets a different handle.
     const int next = qel_tb_config_file_open(path.c_str(), EV_QEL_TB_CONFIG_ACCESS_READ);

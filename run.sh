@@ -2,6 +2,7 @@
 # The two commands of the kit:
 #   ./run.sh demo [FILE]   install what is missing, build the kit and the printer
 #                          emulator (build-demo/), print a sample job end to end
+#                          through CUPS and through the printer application
 #   ./run.sh package       install what is missing, build the Debian packages of
 #                          the kit (build-package/, tests off) into
 #                          build-package/packages/ and check them with lintian
@@ -26,6 +27,7 @@ PACKAGES=(
     printer-driver-ptouch printer-driver-dymo
     clang libclang-rt-14-dev
     dpkg-dev fakeroot lintian scdoc
+    libpappl-dev chromium dbus
 )
 
 log() { printf '[run.sh] %s\n' "$*"; }

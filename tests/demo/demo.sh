@@ -6,7 +6,10 @@
 #
 #   demo.sh BUILD_DIR [FILE]     FILE: PDF, PostScript, PNG, text...
 #                                (default: the sample receipt)
-# Outputs in BUILD_DIR/demo/: receipt.png (the printed page), pages/ (every
+# Then prints FILE once more through the printer application (qel-printer-app)
+# on the same printer.
+# Outputs in BUILD_DIR/demo/: receipt.png (the printed page), receipt-app.png
+# (the page printed through the printer application), pages/ (every
 # page copy as PNG, PBM and settings), receipt.qel (the command stream sent
 # to the printer), decode.txt, inquiry.txt, cups/log/ (the scheduler's logs).
 # QEL_DEMO_OUT overrides the output directory.
@@ -38,6 +41,10 @@ fi
 VP_PID=
 cleanup()
 {
+    if [ -n "${APP_PID:-}" ]; then
+        kill -TERM "$APP_PID" 2>/dev/null
+        wait "$APP_PID" 2>/dev/null
+    fi
     if [ -n "$VP_PID" ]; then
         kill -TERM "$VP_PID" 2>/dev/null
         wait "$VP_PID" 2>/dev/null
@@ -101,6 +108,51 @@ else
     say "Qel_InquiryTool is not built; no inquiry"
 fi
 
+# The same document through the printer application, on the same printer.
+APP=$BUILD/printer_app/qel-printer-app
+APP_PID=
+if [ -x "$APP" ]; then
+    mkdir -p "$OUT/app/home" "$OUT/app/spool"
+    APP_PORT=${QEL_DEMO_APP_PORT:-8639}
+    HOME=$OUT/app/home "$APP" server -o server-port="$APP_PORT" -o log-file="$OUT/app/log" \
+        -o spool-directory="$OUT/app/spool" &
+    APP_PID=$!
+    for i in $(seq 1 50); do
+        curl -s -o /dev/null "http://localhost:$APP_PORT/" && break
+        sleep 0.1
+    done
+    app_doc=$FILE
+    case "$(file -b --mime-type "$FILE")" in
+        application/postscript) # the application takes PDF, not PostScript
+            app_doc=$OUT/app/document.pdf
+            gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile="$app_doc" "$FILE" ;;
+    esac
+    before=$(ls "$OUT/pages" | grep -c '\.png$')
+    if HOME=$OUT/app/home "$APP" add -d receipt -m qel_0016 \
+            -v "qel:$(readlink -f "$OUT/dev/Ttys0")?baud=115200" > "$OUT/app/add.txt" 2>&1 &&
+        ipptool -tf "$app_doc" -d filetype="$(file -b --mime-type "$app_doc")" \
+            "ipp://localhost:$APP_PORT/ipp/print/receipt" print-job.test > "$OUT/app/submit.txt" 2>&1; then
+        for i in $(seq 1 100); do
+            [ "$(ls "$OUT/pages" | grep -c '\.png$')" -gt "$before" ] && break
+            sleep 0.1
+        done
+        last=$(ls "$OUT/pages" | grep '\.png$' | tail -1)
+        if [ "$(ls "$OUT/pages" | grep -c '\.png$')" -gt "$before" ]; then
+            cp "$OUT/pages/$last" "$OUT/receipt-app.png"
+            say "printer application: $(basename "$FILE") printed, $OUT/receipt-app.png"
+        else
+            say "printer application: no page came out; see $OUT/app/log"
+        fi
+    else
+        say "printer application: the job was not taken; see $OUT/app/"
+    fi
+    kill -TERM "$APP_PID" 2>/dev/null
+    wait "$APP_PID" 2>/dev/null
+    APP_PID=
+else
+    say "the printer application is not built; no job through it"
+fi
+
 field() { printf '%s\n' "$summary" | tr ' ' '\n' | sed -n "s/^$1=//p"; }
 say "done in $(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.1f", b - a }') s:"
 say "  pages (copies) printed : $(ls "$OUT/pages" | grep -c '\.png$')"
@@ -108,4 +160,5 @@ say "  dot lines             : $(field lines)"
 say "  bytes sent            : $(field stream_bytes) (image $(field image_bytes) bytes)"
 say "  compression ratio     : $(field compression_ratio)"
 say "  receipt image         : $OUT/receipt.png"
+[ -e "$OUT/receipt-app.png" ] && say "  through the app       : $OUT/receipt-app.png"
 say "  command stream        : $OUT/receipt.qel"

@@ -1,5 +1,6 @@
 // device_uri.cpp - parsing and making the kit's "qel" device URIs.
 #include "device_uri.h"
+#include "hex_digits.h"
 
 #include <array>
 #include <charconv>
@@ -16,17 +17,6 @@ constexpr std::array<unsigned long, 9> lo_bauds = {1200,  2400,  4800,   9600,  
 // fewer characters.
 constexpr size_t lo_max_serial = 64;
 
-int lo_hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Decodes %XX escapes; false for a broken escape or a decoded byte outside
 // printable ASCII (a serial number or model never holds one).
 bool lo_percent_decode(std::string_view in, std::string& out)
@@ -39,8 +29,8 @@ bool lo_percent_decode(std::string_view in, std::string& out)
         {
             if (i + 2 >= in.size())
                 return false;
-            const int hi = lo_hex_value(in[i + 1]);
-            const int lo = lo_hex_value(in[i + 2]);
+            const int hi = Lo_HexDigit(in[i + 1]);
+            const int lo = Lo_HexDigit(in[i + 2]);
             if (hi < 0 || lo < 0)
                 return false;
             c = static_cast<char>(hi * 16 + lo);

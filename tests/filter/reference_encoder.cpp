@@ -39,6 +39,19 @@ bool reference_rle8_scan(const unsigned char* line, uint32_t n, unsigned char* t
 {
     uint64_t size = 0;
     uint32_t dot_line = 0;
+    // A literal group: its length byte, then the bytes from dot_line to `end`.
+    auto append_literal = [&](uint32_t end)
+    {
+        const uint32_t literal = end - dot_line;
+        if (!(literal < capacity - size))
+        {
+            return false;
+        }
+        target[size++] = static_cast<unsigned char>(literal);
+        std::memcpy(target + size, line + dot_line, literal);
+        size += literal;
+        return true;
+    };
     while (dot_line < n)
     {
         uint32_t i = dot_line;
@@ -67,16 +80,9 @@ bool reference_rle8_scan(const unsigned char* line, uint32_t n, unsigned char* t
             // the limits ended the segment.
             const uint32_t run_end = f_ended_by_difference ? i : i + 1;
             const uint32_t run_start = run_end - run_len;
-            if (run_start > dot_line)
+            if (run_start > dot_line && !append_literal(run_start))
             {
-                const uint32_t literal = run_start - dot_line;
-                if (!(literal < capacity - size))
-                {
-                    return false;
-                }
-                target[size++] = static_cast<unsigned char>(literal);
-                std::memcpy(target + size, line + dot_line, literal);
-                size += literal;
+                return false;
             }
             if (capacity - size < 2)
             {
@@ -88,14 +94,10 @@ bool reference_rle8_scan(const unsigned char* line, uint32_t n, unsigned char* t
         }
         else
         {
-            const uint32_t literal = j - dot_line;
-            if (!(literal < capacity - size))
+            if (!append_literal(j))
             {
                 return false;
             }
-            target[size++] = static_cast<unsigned char>(literal);
-            std::memcpy(target + size, line + dot_line, literal);
-            size += literal;
             dot_line = j;
         }
     }
@@ -297,4 +299,15 @@ void encode_page_copy(const cups_page_header2_t& header, const unsigned char* im
     TS_QEL_COPY_ENCODER copy;
     copy_begin(copy, header, image_buffer, nr_printing_lines);
     copy_encode(copy, stream, SIZE_MAX);
+}
+
+cups_page_header2_t page_header(uint32_t width, uint32_t height)
+{
+    cups_page_header2_t header;
+    std::memset(&header, 0, sizeof header);
+    header.cupsBytesPerLine = width;
+    header.cupsHeight = height;
+    header.cupsWidth = width * 8;
+    header.NumCopies = 1;
+    return header;
 }

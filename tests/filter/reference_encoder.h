@@ -12,6 +12,10 @@
 #include <cstdint>
 #include <vector>
 
+// A bare page header: `width` bytes by `height` lines, one copy, every other
+// field 0.
+cups_page_header2_t page_header(uint32_t width, uint32_t height);
+
 // Bytes a command buffer must hold for one raster line of a page: one graphics
 // command (2 n + 4) plus the repeat commands a page of `height` identical
 // lines can leave pending (5 bytes per 255 lines).

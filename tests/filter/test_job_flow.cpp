@@ -3,6 +3,7 @@
 // with libcups; standard output, standard error and exit status.
 #include "Qel_Tb.h"
 #include "filter_harness.h"
+#include "job_fixture.h"
 #include "private_tmp.h"
 #include "line_decoder.h"
 #include "reference_encoder.h"
@@ -98,34 +99,10 @@ int run_command(const std::string& command)
     return std::system((command + " 2>/dev/null").c_str());
 }
 
-class JobFlow : public ::testing::Test
+class JobFlow : public FilterJobTest
 {
   protected:
-    void SetUp() override
-    {
-        shared_tmp_lock();
-        struct stat st;
-        ASSERT_NE(lstat(QEL_TB_PRINT_MONITOR_REQUEST_FIFO, &st), 0)
-            << "a print monitor FIFO exists; these tests need it absent";
-        dir_ = make_temp_dir("job-flow");
-    }
-    void TearDown() override
-    {
-        std::filesystem::remove_all(dir_);
-        shared_tmp_unlock();
-    }
-
-    std::string path(const std::string& name) const { return dir_ + "/" + name; }
-
-    TS_FILTER_RUN run_file(const std::string& file)
-    {
-        TS_FILTER_OPTIONS options;
-        options.args = job_args(file);
-        options.ppd = QEL_TEST_PPD;
-        return run_filter(options);
-    }
-
-    std::string dir_;
+    JobFlow() : FilterJobTest("job-flow") {}
 };
 
 } // namespace

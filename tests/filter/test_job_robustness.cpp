@@ -6,6 +6,7 @@
 #include "filter_harness.h"
 #include "line_decoder.h"
 #include "reference_encoder.h"
+#include "job_fixture.h"
 #include "private_tmp.h"
 #include "virtual_printer.h"
 
@@ -27,33 +28,10 @@ using namespace qel_filter_test;
 namespace
 {
 
-class JobRobustness : public ::testing::Test
+class JobRobustness : public FilterJobTest
 {
   protected:
-    void SetUp() override
-    {
-        shared_tmp_lock();
-        struct stat st;
-        ASSERT_NE(lstat(QEL_TB_PRINT_MONITOR_REQUEST_FIFO, &st), 0)
-            << "a print monitor FIFO exists; these tests need it absent";
-        dir_ = make_temp_dir("job-robustness");
-    }
-    void TearDown() override
-    {
-        std::filesystem::remove_all(dir_);
-        shared_tmp_unlock();
-    }
-    std::string path(const std::string& name) const { return dir_ + "/" + name; }
-
-    TS_FILTER_RUN run_file(const std::string& file, ET_STDOUT_MODE mode = EV_STDOUT_FILE)
-    {
-        TS_FILTER_OPTIONS options;
-        options.args = job_args(file);
-        options.ppd = QEL_TEST_PPD;
-        options.stdout_mode = mode;
-        return run_filter(options);
-    }
-    std::string dir_;
+    JobRobustness() : FilterJobTest("job-robustness") {}
 };
 
 // The reference stream of a job: settings per page, every copy through the

@@ -56,17 +56,6 @@ Bytes distinct(size_t n, unsigned char first = 1)
     return out;
 }
 
-cups_page_header2_t page_header(uint32_t width, uint32_t height)
-{
-    cups_page_header2_t header;
-    std::memset(&header, 0, sizeof header);
-    header.cupsBytesPerLine = width;
-    header.cupsHeight = height;
-    header.cupsWidth = width * 8;
-    header.NumCopies = 1;
-    return header;
-}
-
 // One copy by the reference copy loop.  When `lines` are the lines the
 // header's page prints, the shipped streaming encoder, fed the page line by
 // line, must give the same bytes.

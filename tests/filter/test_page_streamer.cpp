@@ -14,17 +14,6 @@ using Bytes = std::vector<unsigned char>;
 namespace
 {
 
-cups_page_header2_t header_of(uint32_t width, uint32_t height)
-{
-    cups_page_header2_t header;
-    std::memset(&header, 0, sizeof header);
-    header.cupsBytesPerLine = width;
-    header.cupsHeight = height;
-    header.cupsWidth = width * 8;
-    header.NumCopies = 1;
-    return header;
-}
-
 // Random lines of the kinds a receipt has: blank stretches, repeated lines,
 // text-like runs and noise, with blank stretches at the top and bottom.
 Bytes random_image(std::mt19937& rng, uint32_t width, uint32_t height)
@@ -196,7 +185,7 @@ TEST(PageStreamer, SameBytesAsTheReferenceCopyLoop)
     {
         const uint32_t width = (trial % 2 == 0) ? 72 : 1 + rng() % 300;
         const uint32_t height = 1 + rng() % 900;
-        cups_page_header2_t header = header_of(width, height);
+        cups_page_header2_t header = page_header(width, height);
         set_header_value(header.Duplex, rng() % 2);
         // The top trim is on for 1 only; half the pages leave it at 0.
         header.cupsInteger[0] = (rng() % 2) ? rng() % 3 : 0;
@@ -236,7 +225,7 @@ TEST(PageStreamer, LongMissingStretchCostsOnlyItsRepeatCommands)
 {
     // 2^31 missing lines after a single dot line: the streamer must neither
     // walk them one by one nor lose count of them.
-    cups_page_header2_t header = header_of(72, 0x80000001u);
+    cups_page_header2_t header = page_header(72, 0x80000001u);
     header.AdvanceDistance = 3;
     TS_QEL_PAGE_STREAMER streamer;
     streamer_begin(streamer, page_layout_from_header(header));
@@ -267,7 +256,7 @@ TEST(PageStreamer, LongMissingStretchCostsOnlyItsRepeatCommands)
     // A header that announces a cut-off of 1023 lines of 1 MiB, followed by
     // two lines: memory follows the lines that came, not the header.
     TS_QEL_PAGE_STREAMER hostile;
-    header = header_of(1u << 20, 1024);
+    header = page_header(1u << 20, 1024);
     header.AdvanceDistance = 1023;
     streamer_begin(hostile, page_layout_from_header(header));
     Bytes wide(1u << 20, 0);
@@ -282,7 +271,7 @@ TEST(PageStreamer, LongMissingStretchCostsOnlyItsRepeatCommands)
 
 TEST(PageStreamer, AbandonedCopyEndsWithThePageEndOnly)
 {
-    cups_page_header2_t header = header_of(72, 10);
+    cups_page_header2_t header = page_header(72, 10);
     set_header_value(header.AdvanceMedia, 1);
     set_header_value(header.CutMedia, 1);
     TS_QEL_PAGE_STREAMER streamer;

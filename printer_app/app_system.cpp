@@ -2,6 +2,7 @@
 // loopback unless told otherwise, the receipt drivers, PDF and the raw command stream.
 #include "app_system.h"
 
+#include "auto_add.h"
 #include "pdf_filter.h"
 #include "png_filter.h"
 #include "printer_data_page.h"
@@ -134,12 +135,14 @@ pappl_system_t* create_system(int num_options, cups_option_t* options, void* /*d
             set_paper_supply(printer);
         },
         nullptr);
-    // The status thread starts with the server (sub-commands create a system too).
+    // Once the server runs (sub-commands create a system too): a printer for each attached
+    // QEL printer that has none, then the status thread.
     papplSystemAddTimerCallback(
         system, 0, 1,
         [](pappl_system_t* running, void*)
         {
-            start_status_poller(running);
+            start_status_poller(running,
+                                [](pappl_system_t* started) { add_attached_printers(started); });
             return false;
         },
         nullptr);

@@ -95,12 +95,14 @@ void poll_printer_status(pappl_printer_t* printer)
     }
 }
 
-void start_status_poller(pappl_system_t* system)
+void start_status_poller(pappl_system_t* system, void (*first)(pappl_system_t*))
 {
     lo_running = true;
     lo_thread = std::thread(
-        [system]
+        [system, first]
         {
+            if (first)
+                first(system);
             while (lo_running)
             {
                 papplSystemIteratePrinters(system, lo_poll_one, nullptr);

@@ -12,7 +12,10 @@
 namespace qel_app
 {
 
-void start_status_poller(pappl_system_t* system);
+// FIRST (optional) runs on the poller's thread before the first round: the system's main loop
+// holds the system's lock while it runs timer callbacks, so work that adds printers cannot run
+// there.
+void start_status_poller(pappl_system_t* system, void (*first)(pappl_system_t*) = nullptr);
 void stop_status_poller();
 
 // One status exchange with a printer that is not printing (also the web page's refresh).

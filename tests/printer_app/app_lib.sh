@@ -13,6 +13,7 @@ mkdir -p "$WORK/home" "$WORK/pages" "$WORK/spool"
 DEV=$(mktemp -d /dev/shm/qel-app-test.XXXXXX)
 EMU_PID=
 SERVER_PID=
+DBUS_PID=
 
 fail() {
     echo "FAIL: $*"
@@ -23,6 +24,7 @@ fail() {
 cleanup() {
     [ -n "$SERVER_PID" ] && kill "$SERVER_PID" 2>/dev/null
     [ -n "$EMU_PID" ] && kill "$EMU_PID" 2>/dev/null
+    [ -n "$DBUS_PID" ] && kill "$DBUS_PID" 2>/dev/null
     wait 2>/dev/null
     rm -rf "$DEV"
 }
@@ -38,6 +40,40 @@ start_emulator() {
         sleep 0.1
     done
     fail "emulator did not start"
+}
+
+# start_usb_emulator --usb --serial SN --out DIR [...]: emulated USB printers (umockdev);
+# everything run afterwards (the app) sees them through the preload library.
+start_usb_emulator() {
+    local ports
+    ports=$(printf '%s\n' "$@" | grep -c '^--usb$')
+    TMPDIR="$WORK" "$EMU" "$@" > "$WORK/emu.out" 2> "$WORK/emu.err" &
+    EMU_PID=$!
+    for _ in $(seq 50); do
+        [ "$(grep -c '^READY' "$WORK/emu.out" 2>/dev/null)" -ge "$ports" ] && break
+        sleep 0.1
+    done
+    [ "$(grep -c '^READY' "$WORK/emu.out")" -ge "$ports" ] || fail "emulator did not start"
+    export LD_PRELOAD=libumockdev-preload.so.0 ASAN_OPTIONS=verify_asan_link_order=0
+    export UMOCKDEV_DIR=$(sed -n 's/^UMOCKDEV_DIR=//p' "$WORK/emu.out")
+}
+
+# replug_usb: every emulated USB printer comes back at a new address.
+replug_usb() {
+    kill -USR1 "$EMU_PID"
+    for _ in $(seq 50); do
+        grep -q '^MOVED' "$WORK/emu.out" && return 0
+        sleep 0.1
+    done
+    fail "emulator did not re-plug"
+}
+
+# start_dbus: a private bus as the system bus (PAPPL's device listing needs one for Avahi).
+start_dbus() {
+    dbus-daemon --session --fork --print-address=3 --print-pid=4 \
+        3> "$WORK/dbus.address" 4> "$WORK/dbus.pid" || fail "dbus-daemon"
+    DBUS_PID=$(cat "$WORK/dbus.pid")
+    export DBUS_SYSTEM_BUS_ADDRESS=$(cat "$WORK/dbus.address")
 }
 
 stop_emulator() {
@@ -67,6 +103,11 @@ add_printer() {
 }
 
 PRINTER_URI="ipp://localhost:$PORT/ipp/print/rcpt"
+
+# printer_resource NAME: the resource path the server gave the printer NAME.
+printer_resource() {
+    sed -n "s|.*Printer '$1' at resource path '\([^']*\)'.*|\1|p" "$WORK/log" | tail -1
+}
 
 # submit FILE MIME [ipptool -d options...]
 submit() {
@@ -98,6 +139,27 @@ expected_receipt() {
     width=$(pamfile "$1" | sed 's/.*, \([0-9]*\) by.*/\1/')
     pamcut -left $(((width - 576) / 2)) -width 576 "$1" | pnmcrop -white -top -bottom |
         pnmpad -white -bottom 32 | pnmtoplainpnm > "$2"
+}
+
+# make_receipt PBM_TO_PWG: a receipt as r.pdf (and Ghostscript's 203 dpi r.pbm, printed as
+# expected.pbm), the same page 639 dots wide (an 80 mm roll) as r.pwg (printed as
+# expected-pwg.pbm) and its middle 576 dots as r.png at 203 dpi (8000 dots per metre).
+make_receipt() {
+    cat > "$WORK/r.ps" <<'PS'
+%!PS
+<</PageSize [226.8 400]>> setpagedevice
+/Helvetica findfont 18 scalefont setfont
+30 300 moveto (QEL RECEIPT) show 30 260 moveto (Coffee 2.50) show
+30 230 moveto (Total 12.50) show 30 196 170 4 rectfill
+showpage
+PS
+    gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile="$WORK/r.pdf" "$WORK/r.ps"
+    gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pbmraw -r203 -sOutputFile="$WORK/r.pbm" "$WORK/r.pdf"
+    expected_receipt "$WORK/r.pbm" "$WORK/expected.pbm"
+    pamcut -width 639 "$WORK/r.pbm" > "$WORK/r639.pbm"
+    "$1" "$WORK/r639.pbm" om_roll-80_80x150mm "$WORK/r.pwg" || fail "PWG document"
+    expected_receipt "$WORK/r639.pbm" "$WORK/expected-pwg.pbm"
+    pamcut -left 31 -width 576 "$WORK/r639.pbm" | pnmtopng -size "8000 8000 1" > "$WORK/r.png"
 }
 
 same_image() {

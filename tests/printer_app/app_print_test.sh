@@ -6,23 +6,7 @@
 APP=$1 EMU=$2 WORK=$3 PORT=$4 PBM_TO_PWG=$5
 source "$(dirname "$0")/app_lib.sh" "$APP" "$EMU" "$WORK" "$PORT"
 
-cat > "$WORK/r.ps" <<'PS'
-%!PS
-<</PageSize [226.8 400]>> setpagedevice
-/Helvetica findfont 18 scalefont setfont
-30 300 moveto (QEL RECEIPT) show 30 260 moveto (Coffee 2.50) show
-30 230 moveto (Total 12.50) show 30 196 170 4 rectfill
-showpage
-PS
-gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -sOutputFile="$WORK/r.pdf" "$WORK/r.ps"
-gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pbmraw -r203 -sOutputFile="$WORK/r.pbm" "$WORK/r.pdf"
-expected_receipt "$WORK/r.pbm" "$WORK/expected.pbm"
-# The same page 639 dots wide (an 80 mm roll) in PWG raster, and its middle 576 dots as a
-# PNG at 203 dpi (8000 dots per metre).
-pamcut -width 639 "$WORK/r.pbm" > "$WORK/r639.pbm"
-"$PBM_TO_PWG" "$WORK/r639.pbm" om_roll-80_80x150mm "$WORK/r.pwg" || fail "PWG document"
-expected_receipt "$WORK/r639.pbm" "$WORK/expected-pwg.pbm"
-pamcut -left 31 -width 576 "$WORK/r639.pbm" | pnmtopng -size "8000 8000 1" > "$WORK/r.png"
+make_receipt "$PBM_TO_PWG"
 
 start_emulator
 start_server

@@ -54,7 +54,8 @@ start_usb_emulator() {
         sleep 0.1
     done
     [ "$(grep -c '^READY' "$WORK/emu.out")" -ge "$ports" ] || fail "emulator did not start"
-    export LD_PRELOAD=libumockdev-preload.so.0 ASAN_OPTIONS=verify_asan_link_order=0
+    export LD_PRELOAD=libumockdev-preload.so.0
+    export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0
     export UMOCKDEV_DIR=$(sed -n 's/^UMOCKDEV_DIR=//p' "$WORK/emu.out")
 }
 

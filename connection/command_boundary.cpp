@@ -28,50 +28,43 @@ constexpr uint8_t kPieceMax = 255;
 // The status inquiry the filler completes an unfinished inquiry with.
 constexpr uint8_t kStatusInquiry[4] = {kInquiry, kInquirySecond, 0x00, 0x01};
 
-bool known_command(uint8_t cmd)
+// The printer's 1B F0 commands: code, operand length when it is fixed (0:
+// any) and the name the diagnostics use.
+struct CommandInfo
 {
-    return cmd == kSpeed || cmd == kPlain || cmd == kRle8 || cmd == kRepeat || cmd == kDensity ||
-           cmd == kPageEnd || cmd == kPath;
+    uint8_t code;
+    unsigned fixed_length;
+    const char* name;
+};
+constexpr CommandInfo kCommands[] = {
+    {kSpeed, 1, "print speed"},  {kPlain, 0, "plain dot data"},  {kRle8, 0, "RLE8 dot data"},
+    {kRepeat, 1, "repeat line"}, {kDensity, 1, "print density"}, {kPageEnd, 1, "page end"},
+    {kPath, 2, "paper path"},
+};
+
+const CommandInfo* command_info(uint8_t cmd)
+{
+    for (const CommandInfo& info : kCommands)
+        if (info.code == cmd)
+            return &info;
+    return nullptr;
 }
 
-// Operand length of the commands that have one fixed length (0: any).
+bool known_command(uint8_t cmd)
+{
+    return command_info(cmd) != nullptr;
+}
+
 unsigned fixed_length(uint8_t cmd)
 {
-    switch (cmd)
-    {
-    case kSpeed:
-    case kDensity:
-    case kRepeat:
-    case kPageEnd:
-        return 1;
-    case kPath:
-        return 2;
-    default:
-        return 0;
-    }
+    const CommandInfo* info = command_info(cmd);
+    return info ? info->fixed_length : 0;
 }
 
 const char* command_name(uint8_t cmd)
 {
-    switch (cmd)
-    {
-    case kSpeed:
-        return "print speed";
-    case kPlain:
-        return "plain dot data";
-    case kRle8:
-        return "RLE8 dot data";
-    case kRepeat:
-        return "repeat line";
-    case kDensity:
-        return "print density";
-    case kPageEnd:
-        return "page end";
-    case kPath:
-        return "paper path";
-    default:
-        return "unknown";
-    }
+    const CommandInfo* info = command_info(cmd);
+    return info ? info->name : "unknown";
 }
 
 bool rle_group_open(const CommandBoundary& s)

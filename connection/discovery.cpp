@@ -120,6 +120,30 @@ void lo_finish(FoundPrinter& printer)
     printer.device_id = printer_device_id(printer.model, printer.serial_number);
 }
 
+// Calls `visit(bus, address, product)` for each supported printer that libusb
+// lists, until it returns false. False when libusb could not be started.
+template <typename Visit> bool lo_each_supported_usb(Visit visit)
+{
+    libusb_context* context = nullptr;
+    if (libusb_init(&context) != 0)
+        return false;
+    libusb_device** list = nullptr;
+    const ssize_t count = libusb_get_device_list(context, &list);
+    for (ssize_t i = 0; i < count; i++)
+    {
+        libusb_device_descriptor descriptor{};
+        if (libusb_get_device_descriptor(list[i], &descriptor) != 0 ||
+            !api_is_supported_model(descriptor.idVendor, descriptor.idProduct))
+            continue;
+        if (!visit(unsigned(libusb_get_bus_number(list[i])),
+                   unsigned(libusb_get_device_address(list[i])), descriptor.idProduct))
+            break;
+    }
+    if (count >= 0)
+        libusb_free_device_list(list, 1);
+    libusb_exit(context);
+    return true;
+}
 } // namespace
 
 std::string model_for_product(unsigned short product)
@@ -226,35 +250,24 @@ std::vector<FoundPrinter> discover_printers(std::string* error, const DiscoveryP
         }
     }
 
-    libusb_context* context = nullptr;
-    if (places.usb && libusb_init(&context) == 0)
-    {
-        libusb_device** list = nullptr;
-        const ssize_t count = libusb_get_device_list(context, &list);
-        for (ssize_t i = 0; i < count; i++)
-        {
-            libusb_device_descriptor descriptor{};
-            if (libusb_get_device_descriptor(list[i], &descriptor) != 0 ||
-                !api_is_supported_model(descriptor.idVendor, descriptor.idProduct))
-                continue;
-            const unsigned bus = libusb_get_bus_number(list[i]);
-            const unsigned address = libusb_get_device_address(list[i]);
-            if (std::find(behind_nodes.begin(), behind_nodes.end(), std::make_pair(bus, address)) !=
-                behind_nodes.end())
-                continue;
-            FoundPrinter printer;
-            printer.setup = PortSetup::usb(bus, address);
-            char path[64];
-            std::snprintf(path, sizeof path, "/dev/bus/usb/%03u/%03u", bus, address);
-            printer.path = path;
-            printer.product = descriptor.idProduct;
-            found.push_back(printer);
-        }
-        if (count >= 0)
-            libusb_free_device_list(list, 1);
-        libusb_exit(context);
-    }
-    else if (places.usb && error)
+    const bool usb_listed =
+        places.usb &&
+        lo_each_supported_usb(
+            [&](unsigned bus, unsigned address, uint16_t product)
+            {
+                if (std::find(behind_nodes.begin(), behind_nodes.end(),
+                              std::make_pair(bus, address)) != behind_nodes.end())
+                    return true;
+                FoundPrinter printer;
+                printer.setup = PortSetup::usb(bus, address);
+                char path[64];
+                std::snprintf(path, sizeof path, "/dev/bus/usb/%03u/%03u", bus, address);
+                printer.path = path;
+                printer.product = product;
+                found.push_back(printer);
+                return true;
+            });
+    if (places.usb && !usb_listed && error)
         *error = "USB devices could not be listed";
 
     std::vector<FoundPrinter> printers;
@@ -299,26 +312,15 @@ namespace
 std::optional<PortSetup> lo_find_by_sysfs_serial(const std::string& serial_number,
                                                  const DiscoveryPlaces& places)
 {
-    libusb_context* context = nullptr;
-    if (!places.usb || libusb_init(&context) != 0)
-        return std::nullopt;
     std::optional<PortSetup> found;
-    libusb_device** list = nullptr;
-    const ssize_t count = libusb_get_device_list(context, &list);
-    for (ssize_t i = 0; i < count && !found; i++)
-    {
-        libusb_device_descriptor descriptor{};
-        if (libusb_get_device_descriptor(list[i], &descriptor) != 0 ||
-            !api_is_supported_model(descriptor.idVendor, descriptor.idProduct))
-            continue;
-        const unsigned bus = libusb_get_bus_number(list[i]);
-        const unsigned address = libusb_get_device_address(list[i]);
-        if (lo_usb_sysfs_serial(bus, address) == serial_number)
-            found = PortSetup::usb(bus, address);
-    }
-    if (count >= 0)
-        libusb_free_device_list(list, 1);
-    libusb_exit(context);
+    if (places.usb)
+        lo_each_supported_usb(
+            [&](unsigned bus, unsigned address, uint16_t)
+            {
+                if (lo_usb_sysfs_serial(bus, address) == serial_number)
+                    found = PortSetup::usb(bus, address);
+                return !found;
+            });
     if (!found)
         return std::nullopt;
     if (DIR* dir = opendir(places.lp_dir.c_str()))

@@ -137,6 +137,21 @@ inline uint32_t lo_run_end(const unsigned char* line, uint32_t from, uint32_t li
     return p;
 }
 
+// Appends a literal group (count byte, then the bytes) at `*size`; false when
+// it would not fit in `capacity`.
+bool lo_put_literal(const unsigned char* bytes, uint32_t count, unsigned char* target,
+                    uint64_t capacity, uint64_t* size)
+{
+    if (!(count < capacity - *size))
+    {
+        return false;
+    }
+    target[(*size)++] = static_cast<unsigned char>(count);
+    std::memcpy(target + *size, bytes, count);
+    *size += count;
+    return true;
+}
+
 // Builds the RLE8 data of a dot line in `target` (capacity `capacity`).
 // Returns false when a group would not fit, in which case the caller falls
 // back to the plain form.  *length receives the data length.
@@ -156,14 +171,10 @@ bool lo_rle8_scan(const unsigned char* line, uint32_t n, unsigned char* target, 
         const uint32_t pair = lo_first_equal_pair(line, dot_line + 1, limit);
         if (pair >= limit)
         {
-            const uint32_t literal = limit - dot_line;
-            if (!(literal < capacity - size))
+            if (!lo_put_literal(line + dot_line, limit - dot_line, target, capacity, &size))
             {
                 return false;
             }
-            target[size++] = static_cast<unsigned char>(literal);
-            std::memcpy(target + size, line + dot_line, literal);
-            size += literal;
             dot_line = limit;
             continue;
         }
@@ -173,14 +184,10 @@ bool lo_rle8_scan(const unsigned char* line, uint32_t n, unsigned char* target, 
         const uint32_t run_end = lo_run_end(line, pair + 1, run_limit, value);
         if (run_start > dot_line)
         {
-            const uint32_t literal = run_start - dot_line;
-            if (!(literal < capacity - size))
+            if (!lo_put_literal(line + dot_line, run_start - dot_line, target, capacity, &size))
             {
                 return false;
             }
-            target[size++] = static_cast<unsigned char>(literal);
-            std::memcpy(target + size, line + dot_line, literal);
-            size += literal;
         }
         if (capacity - size < 2)
         {

@@ -328,11 +328,12 @@ namespace
 {
 using qel::detail::default_endpoints;
 using qel::detail::default_ring;
-} // namespace
 
-// The C interface: a character-device handle is the descriptor itself, a USB
-// handle must be the open port's.
-int qel_api_printer_write(intptr_t printer, unsigned char* data, int size, unsigned long timeout_ms)
+// One transfer of the C interface on the port kind chosen at open: `on_char`
+// with the descriptor or `on_usb` with the open USB handle; 0 for a bad call
+// or no open port.
+template <typename OnChar, typename OnUsb>
+int lo_transfer(intptr_t printer, const unsigned char* data, int size, OnChar on_char, OnUsb on_usb)
 {
     if (data == nullptr || size <= 0 || printer < 0)
     {
@@ -341,38 +342,40 @@ int qel_api_printer_write(intptr_t printer, unsigned char* data, int size, unsig
     switch (communication)
     {
     case kKindCharDevice:
-        return qel::detail::char_write(static_cast<int>(printer), data, size, timeout_ms);
+        return on_char(static_cast<int>(printer));
     case kKindUsb:
         if (libusb_device_handle* handle = api_usb_handle(printer))
         {
-            return qel::detail::usb_write(handle, default_endpoints(), data, size, timeout_ms);
+            return on_usb(handle);
         }
         return 0;
     default:
         return 0;
     }
 }
+} // namespace
+
+// The C interface: a character-device handle is the descriptor itself, a USB
+// handle must be the open port's.
+int qel_api_printer_write(intptr_t printer, unsigned char* data, int size, unsigned long timeout_ms)
+{
+    return lo_transfer(
+        printer, data, size,
+        [&](int fd) { return qel::detail::char_write(fd, data, size, timeout_ms); },
+        [&](libusb_device_handle* handle)
+        { return qel::detail::usb_write(handle, default_endpoints(), data, size, timeout_ms); });
+}
 
 int qel_api_printer_read(intptr_t printer, unsigned char* data, int size, unsigned long timeout_ms)
 {
-    if (data == nullptr || size <= 0 || printer < 0)
-    {
-        return 0;
-    }
-    switch (communication)
-    {
-    case kKindCharDevice:
-        return qel::detail::char_read(static_cast<int>(printer), data, size, timeout_ms);
-    case kKindUsb:
-        if (libusb_device_handle* handle = api_usb_handle(printer))
+    return lo_transfer(
+        printer, data, size,
+        [&](int fd) { return qel::detail::char_read(fd, data, size, timeout_ms); },
+        [&](libusb_device_handle* handle)
         {
             qel::detail::RxRing ring = default_ring();
             return qel::detail::usb_read(handle, default_endpoints(), ring, data, size, timeout_ms);
-        }
-        return 0;
-    default:
-        return 0;
-    }
+        });
 }
 
 int qel_api_printer_clear(intptr_t printer)

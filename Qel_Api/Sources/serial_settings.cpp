@@ -6,33 +6,11 @@
 #include <array>
 #include <charconv>
 #include <cstring>
+#include <span>
 #include <utility>
 
 namespace
 {
-// Supported line speeds; any other rate runs the line at 115200.
-constexpr std::array<std::pair<unsigned long, speed_t>, 7> kSpeeds = {{
-    {2400, B2400},
-    {4800, B4800},
-    {9600, B9600},
-    {19200, B19200},
-    {38400, B38400},
-    {57600, B57600},
-    {115200, B115200},
-}};
-
-speed_t lo_speed_code(unsigned long baud_rate)
-{
-    for (const auto& [rate, code] : kSpeeds)
-    {
-        if (rate == baud_rate)
-        {
-            return code;
-        }
-    }
-    return B115200;
-}
-
 // Rates a port object may set on any tty device.
 constexpr std::array<std::pair<unsigned long, speed_t>, 9> kPortSpeeds = {{
     {1200, B1200},
@@ -45,6 +23,23 @@ constexpr std::array<std::pair<unsigned long, speed_t>, 9> kPortSpeeds = {{
     {115200, B115200},
     {230400, B230400},
 }};
+
+// Line speeds of the C interface: 2400 to 115200; any other rate runs the
+// line at 115200.
+constexpr std::span<const std::pair<unsigned long, speed_t>> kSpeeds =
+    std::span(kPortSpeeds).subspan(1, 7);
+
+speed_t lo_speed_code(unsigned long baud_rate)
+{
+    for (const auto& [rate, code] : kSpeeds)
+    {
+        if (rate == baud_rate)
+        {
+            return code;
+        }
+    }
+    return B115200;
+}
 } // namespace
 
 namespace qel

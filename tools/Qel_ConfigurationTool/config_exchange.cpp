@@ -30,9 +30,5 @@ const char* lo_reset_printer(intptr_t printer)
 int config_reset_step(TS_QEL_TOOL_RUN* psRun)
 {
     qel_tool_progress(psRun, "# Resetting printer ... ");
-    const char* pszFailure = lo_reset_printer(psRun->iPrinter);
-    qel_tool_outcome(psRun, pszFailure == nullptr);
-    if (pszFailure != nullptr)
-        qel_tool_error(psRun, "reset printer failed => %s\n", pszFailure);
-    return pszFailure == nullptr;
+    return qel_tool_step_outcome(psRun, lo_reset_printer(psRun->iPrinter), "reset printer");
 }

@@ -74,26 +74,20 @@ int lo_read_input(TS_QEL_TOOL_RUN* psRun, unsigned char* pubBlock)
 int lo_upload(TS_QEL_TOOL_RUN* psRun, unsigned char* pubBlock)
 {
     qel_tool_progress(psRun, "# Uploading configuration data ... ");
-    const char* pszFailure =
-        lo_upload_configuration_data(psRun->iPrinter, pubBlock, QEL_PD_CONFIG_BLOCK_SIZE);
-    qel_tool_outcome(psRun, pszFailure == nullptr);
-    if (pszFailure != nullptr)
-        qel_tool_error(psRun, "configuration data upload failed => %s\n", pszFailure);
-    return pszFailure == nullptr;
+    return qel_tool_step_outcome(
+        psRun, lo_upload_configuration_data(psRun->iPrinter, pubBlock, QEL_PD_CONFIG_BLOCK_SIZE),
+        "configuration data upload");
 }
 
 // Downloads the block and prints it as received: line, then with "-v" the fields.
 int lo_download(TS_QEL_TOOL_RUN* psRun, unsigned char* pubBlock)
 {
     qel_tool_progress(psRun, "# Downloading configuration data ... ");
-    const char* pszFailure =
-        lo_download_configuration_data(psRun->iPrinter, pubBlock, QEL_PD_CONFIG_BLOCK_SIZE);
-    qel_tool_outcome(psRun, pszFailure == nullptr);
-    if (pszFailure != nullptr)
-    {
-        qel_tool_error(psRun, "configuration data download failed => %s\n", pszFailure);
+    if (!qel_tool_step_outcome(
+            psRun,
+            lo_download_configuration_data(psRun->iPrinter, pubBlock, QEL_PD_CONFIG_BLOCK_SIZE),
+            "configuration data download"))
         return 0;
-    }
     qel_pd_config_line_print(psRun->psOut, pubBlock);
     if (psRun->fVerbose)
         qel_pd_config_list(psRun->psOut, pubBlock);

@@ -178,6 +178,12 @@ extern "C"
      */
     void qel_tool_outcome(TS_QEL_TOOL_RUN* psRun, int fOk);
 
+    /* qel_tool_step_outcome() - completes the progress line of a printer exchange that returned
+     * pszFailure (nullptr: success); a failure also prints "! <tool>: <pszStep> failed => <why>".
+     * Returns 1 on success, 0 on failure.
+     */
+    int qel_tool_step_outcome(TS_QEL_TOOL_RUN* psRun, const char* pszFailure, const char* pszStep);
+
     /* qel_tool_error() - "! <tool>: " followed by the formatted text; always printed. */
     void qel_tool_error(TS_QEL_TOOL_RUN* psRun, const char* pszFormat, ...) QEL_TOOL_PRINTF(2, 3);
 

@@ -95,6 +95,14 @@ void qel_tool_error(TS_QEL_TOOL_RUN* psRun, const char* pszFormat, ...)
     std::fflush(psRun->psOut);
 }
 
+int qel_tool_step_outcome(TS_QEL_TOOL_RUN* psRun, const char* pszFailure, const char* pszStep)
+{
+    qel_tool_outcome(psRun, pszFailure == nullptr);
+    if (pszFailure != nullptr)
+        qel_tool_error(psRun, "%s failed => %s\n", pszStep, pszFailure);
+    return pszFailure == nullptr;
+}
+
 void qel_tool_print(TS_QEL_TOOL_RUN* psRun, const char* pszFormat, ...)
 {
     va_list args;

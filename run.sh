@@ -97,6 +97,7 @@ build_fuzz() {
 }
 
 run_asan_tests() {
+    LSAN_OPTIONS=suppressions=$ROOT/tests/lsan-third-party.supp:print_suppressions=0 \
     ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1:abort_on_error=0 \
         UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         run_tests "$ASAN_DIR"

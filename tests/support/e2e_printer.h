@@ -94,6 +94,30 @@ class PrinterOnPort
         return e;
     }
 
+    // A run of the tool `program` (named `tool` in its banner) against this
+    // printer, the banner masked; a run that hangs fails the test.
+    test_support::RunResult run_tool(const std::string& program, const std::string& tool,
+                                     const std::vector<std::string>& args,
+                                     const std::string& input = {}) const
+    {
+        test_support::RunResult r = test_support::run_program(program, args, input, env());
+        r.out = test_support::mask_banner(r.out, tool);
+        EXPECT_FALSE(r.timed_out);
+        return r;
+    }
+
+    // The lines of a successful opening and closing of the port, which the
+    // tool calls `port_word` in them.
+    std::string opening(const std::string& port_word) const
+    {
+        return "# Opening connection to printer " + port_word + " \"" + port() +
+               "\" ... done\n# Sending synchronization characters ... done\n";
+    }
+    std::string closing(const std::string& port_word) const
+    {
+        return "# Closing connection to printer " + port_word + " \"" + port() + "\" ... done\n";
+    }
+
     // Frames the host sent, synchronisation runs left out.
     std::vector<Sent> sent() const
     {

@@ -50,22 +50,34 @@ class ConfigTool : public ::testing::TestWithParam<PortKind>
 
     test_support::RunResult run(const std::vector<std::string>& args, const std::string& input = {})
     {
-        test_support::RunResult r =
-            test_support::run_program(QEL_CONFIGURATION_TOOL, args, input, printer.env());
-        r.out = test_support::mask_banner(r.out, kTool);
-        EXPECT_FALSE(r.timed_out);
-        return r;
+        return printer.run_tool(QEL_CONFIGURATION_TOOL, kTool, args, input);
     }
 
-    std::string opening() const
+    // With `fault` set on a fresh printer, the run with `options` and the port
+    // ends with -1 and prints `before` + the opening lines + `after`, and the
+    // printer received only the one request of kind `kind`.
+    void expect_failed_exchange(const char* fault, std::vector<std::string> options,
+                                const std::string& input, const std::string& before,
+                                const std::string& after, FrameKind kind)
     {
-        return "# Opening connection to printer port \"" + printer.port() +
-               "\" ... done\n# Sending synchronization characters ... done\n";
+        SCOPED_TRACE(fault);
+        restart();
+        qel_vp::Fault parsed;
+        ASSERT_TRUE(qel_vp::parse_fault(fault, parsed));
+        printer.vp->set_faults({parsed});
+
+        options.push_back(printer.port());
+        const test_support::RunResult r = run(options, input);
+        EXPECT_EQ(r.status, 255);
+        EXPECT_EQ(r.out, before + opening() + after);
+        const std::vector<Sent> sent = printer.sent();
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(sent.back().kind, kind);
+        EXPECT_EQ(printer.vp->hard_resets(), 0u);
     }
-    std::string closing() const
-    {
-        return "# Closing connection to printer port \"" + printer.port() + "\" ... done\n";
-    }
+
+    std::string opening() const { return printer.opening("port"); }
+    std::string closing() const { return printer.closing("port"); }
 
     // A block that differs from the printer's own, with a valid checksum.
     qel_vp::ConfigBlock changed_block() const
@@ -216,23 +228,12 @@ TEST_P(ConfigTool, DownloadFailures)
     };
     for (const Case& k : cases)
     {
-        SCOPED_TRACE(k.fault);
-        restart();
-        qel_vp::Fault fault;
-        ASSERT_TRUE(qel_vp::parse_fault(k.fault, fault));
-        printer.vp->set_faults({fault});
-
-        const test_support::RunResult r = run({"-d", "-r", printer.port()});
-        EXPECT_EQ(r.status, 255);
-        EXPECT_EQ(r.out, "# <banner>\n" + opening() +
-                             "# Downloading configuration data ... failed\n" +
-                             "! Qel_ConfigurationTool: configuration data download failed => " +
-                             k.message + "\n");
-        // Only the request went out: no reset after the failure.
-        const std::vector<Sent> sent = printer.sent();
-        ASSERT_EQ(sent.size(), 1u);
-        EXPECT_EQ(sent.back().kind, FrameKind::ConfigDownload);
-        EXPECT_EQ(printer.vp->hard_resets(), 0u);
+        // Only the request goes out: no reset after the failure.
+        expect_failed_exchange(k.fault, {"-d", "-r"}, {}, "# <banner>\n",
+                               "# Downloading configuration data ... failed\n"
+                               "! Qel_ConfigurationTool: configuration data download failed => " +
+                                   std::string(k.message) + "\n",
+                               FrameKind::ConfigDownload);
     }
 }
 
@@ -254,23 +255,13 @@ TEST_P(ConfigTool, UploadFailures)
     const std::string input = block_line(changed_block());
     for (const Case& k : cases)
     {
-        SCOPED_TRACE(k.fault);
-        restart();
-        qel_vp::Fault fault;
-        ASSERT_TRUE(qel_vp::parse_fault(k.fault, fault));
-        printer.vp->set_faults({fault});
-
-        const test_support::RunResult r = run({"-u", "-d", "-r", printer.port()}, input);
-        EXPECT_EQ(r.status, 255);
-        EXPECT_EQ(r.out, "# <banner>\n# Processing configuration data input ... done\n" +
-                             opening() + "# Uploading configuration data ... failed\n" +
-                             "! Qel_ConfigurationTool: configuration data upload failed => " +
-                             k.message + "\n");
         // Neither download nor reset follows a failed upload.
-        const std::vector<Sent> sent = printer.sent();
-        ASSERT_EQ(sent.size(), 1u);
-        EXPECT_EQ(sent.back().kind, FrameKind::ConfigUpload);
-        EXPECT_EQ(printer.vp->hard_resets(), 0u);
+        expect_failed_exchange(k.fault, {"-u", "-d", "-r"}, input,
+                               "# <banner>\n# Processing configuration data input ... done\n",
+                               "# Uploading configuration data ... failed\n"
+                               "! Qel_ConfigurationTool: configuration data upload failed => " +
+                                   std::string(k.message) + "\n",
+                               FrameKind::ConfigUpload);
     }
 }
 

@@ -1,5 +1,6 @@
 // Configuration download, upload and hard reset against a recording port.
 #include "config_exchange.h"
+#include "failing_answers.h"
 #include "fake_port.h"
 
 #include <gtest/gtest.h>
@@ -58,32 +59,27 @@ TEST_F(ConfigExchange, DownloadAsksOnceAndFillsTheBlock)
 
 TEST_F(ConfigExchange, DownloadFailures)
 {
-    struct Case
-    {
-        Bytes answer;
-        const char* message;
-    } cases[] = {
-        {{0x1B, 0xFF, 0x47, 0xFE},
-         "Mismatch in size of received download configuration data response header"},
-        {{0x1B, 0xFF, 0x48, 0xFF},
-         "Mismatch in type of received download configuration data response header"},
-        {{0x00, 0xFF, 0x47, 0xFF},
-         "Mismatch in size of received download configuration data response header"},
-        {{0x1B, 0xFE, 0x47, 0xFF},
-         "Mismatch in size of received download configuration data response header"},
-        {{0x1B, 0xFF, 0x47}, "Did not receive configuration data response header"},
-        {{}, "Did not receive configuration data response header"},
-        {cat({0x1B, 0xFF, 0x47, 0xFF}, Bytes(254, 0x11)), "Did not receive configuration data"},
-    };
-    for (const Case& k : cases)
-    {
-        fake_port::reset();
-        fake_port::queue_answer(k.answer);
-        const char* msg = lo_download_configuration_data(kPrinter, block.data(), 255);
-        ASSERT_NE(msg, nullptr);
-        EXPECT_STREQ(msg, k.message);
-        EXPECT_EQ(fake_port::writes().size(), 1u); // nothing is sent after the request
-    }
+    // Nothing is sent after the request.
+    fake_port::expect_failing_answers(
+        {
+            {{0x1B, 0xFF, 0x47, 0xFE},
+             "Mismatch in size of received download configuration data response header",
+             1},
+            {{0x1B, 0xFF, 0x48, 0xFF},
+             "Mismatch in type of received download configuration data response header",
+             1},
+            {{0x00, 0xFF, 0x47, 0xFF},
+             "Mismatch in size of received download configuration data response header",
+             1},
+            {{0x1B, 0xFE, 0x47, 0xFF},
+             "Mismatch in size of received download configuration data response header",
+             1},
+            {{0x1B, 0xFF, 0x47}, "Did not receive configuration data response header", 1},
+            {{}, "Did not receive configuration data response header", 1},
+            {cat({0x1B, 0xFF, 0x47, 0xFF}, Bytes(254, 0x11)), "Did not receive configuration data",
+             1},
+        },
+        [&] { return lo_download_configuration_data(kPrinter, block.data(), 255); });
 
     fake_port::reset();
     fake_port::fail_write(1, 3);
@@ -114,25 +110,17 @@ TEST_F(ConfigExchange, UploadSendsHeaderThenBlock)
 
 TEST_F(ConfigExchange, UploadFailures)
 {
-    struct Case
-    {
-        Bytes answer;
-        const char* message;
-    } cases[] = {
-        {{0x1B, 0xFF, 0x27, 0x01},
-         "Mismatch in size of received upload configuration data response header"},
-        {{0x1B, 0xFF, 0x28, 0x00},
-         "Mismatch in type of received upload configuration data response header"},
-        {{0x1B, 0x00, 0x27, 0x00},
-         "Mismatch in size of received upload configuration data response header"},
-        {{0x1B, 0xFF}, "Did not receive configuration data response header"},
-    };
-    for (const Case& k : cases)
-    {
-        fake_port::reset();
-        fake_port::queue_answer(k.answer);
-        EXPECT_STREQ(lo_upload_configuration_data(kPrinter, block.data(), 255), k.message);
-    }
+    fake_port::expect_failing_answers(
+        {
+            {{0x1B, 0xFF, 0x27, 0x01},
+             "Mismatch in size of received upload configuration data response header"},
+            {{0x1B, 0xFF, 0x28, 0x00},
+             "Mismatch in type of received upload configuration data response header"},
+            {{0x1B, 0x00, 0x27, 0x00},
+             "Mismatch in size of received upload configuration data response header"},
+            {{0x1B, 0xFF}, "Did not receive configuration data response header"},
+        },
+        [&] { return lo_upload_configuration_data(kPrinter, block.data(), 255); });
 
     fake_port::reset();
     fake_port::fail_write(1, 2);

@@ -46,22 +46,11 @@ class UploadTool : public ::testing::TestWithParam<PortKind>
 
     test_support::RunResult run(const std::vector<std::string>& args)
     {
-        test_support::RunResult r =
-            test_support::run_program(QEL_UPLOAD_TOOL, args, {}, printer.env());
-        r.out = test_support::mask_banner(r.out, kTool);
-        EXPECT_FALSE(r.timed_out);
-        return r;
+        return printer.run_tool(QEL_UPLOAD_TOOL, kTool, args);
     }
 
-    std::string opening() const
-    {
-        return "# Opening connection to printer printer_port \"" + printer.port() +
-               "\" ... done\n# Sending synchronization characters ... done\n";
-    }
-    std::string closing() const
-    {
-        return "# Closing connection to printer printer_port \"" + printer.port() + "\" ... done\n";
-    }
+    std::string opening() const { return printer.opening("printer_port"); }
+    std::string closing() const { return printer.closing("printer_port"); }
     static std::string prepared()
     {
         return "# <banner>\n# Loading upload data from file ... done\n"

@@ -4,6 +4,7 @@
 #include "upload_frames.h"
 #include "upload_transfer.h"
 
+#include "failing_answers.h"
 #include "fake_port.h"
 
 #include <gtest/gtest.h>
@@ -221,12 +222,8 @@ TEST_F(UploadTransfer, ResponsesAreReadAsHeaderAndStatusOrInOneRead)
 
 TEST_F(UploadTransfer, ResponseFailures)
 {
-    struct Case
-    {
-        Bytes answer;
-        const char* message;
-        std::size_t writes; // nothing is sent after the failure
-    } cases[] = {
+    // Nothing is sent after the failure.
+    const std::vector<fake_port::FailingAnswer> cases = {
         {{0x1B, 0xFF, 0x21, 0x01, 0x01}, "Data exchange cancelled by printer", 2},
         {{0x1B, 0xFF, 0x22, 0x01, 0x00},
          "Did not receive data exchange upload start response from printer",
@@ -252,17 +249,16 @@ TEST_F(UploadTransfer, ResponseFailures)
          8},
     };
     for (bool usb : {false, true})
-        for (const Case& k : cases)
-        {
-            fake_port::reset();
-            fake_port::set_all_or_nothing(usb);
-            fake_port::queue_answer(k.answer);
-            Bytes data = upload_maker::pattern(300);
-            const char* msg = upload(data, UPLOAD_MODE_PACED, usb);
-            ASSERT_NE(msg, nullptr);
-            EXPECT_STREQ(msg, k.message) << (usb ? "usb" : "lp");
-            EXPECT_EQ(fake_port::writes().size(), k.writes) << k.message;
-        }
+    {
+        fake_port::expect_failing_answers(
+            cases,
+            [&]
+            {
+                Bytes data = upload_maker::pattern(300);
+                return upload(data, UPLOAD_MODE_PACED, usb);
+            },
+            usb);
+    }
 }
 
 TEST_F(UploadTransfer, WriteFailuresStopTheUpload)

@@ -42,6 +42,13 @@ std::vector<unsigned char> Record(int bit)
     return std::vector<unsigned char>(qel_pd_inq_kind_of_bit(bit)->nSize, 0);
 }
 
+// The field's line is its padded name, " = " and `value` (with its line end).
+void ExpectLine(int bit, const std::string& name, const std::vector<unsigned char>& record,
+                const std::string& value)
+{
+    EXPECT_EQ(Line(bit, name, record), Pad(name) + value) << name;
+}
+
 TEST(InquiryKinds, BitsWithoutAKindAreBitFiveAndTheHighByte)
 {
     for (int bit : {5, 8, 9, 10, 11, 12, 13, 14, 15})
@@ -59,10 +66,8 @@ TEST(InquiryNumbers, LittleEndianAtOddOffsetsWithSignWhereTheLayoutSaysSo)
     status[6] = 0xFF;
     status[7] = 0x10; // board voltage 0x8010 = 32784 at offset 7, printed unsigned
     status[8] = 0x80;
-    EXPECT_EQ(Line(0, "printer_status.print_head_temp_c", status),
-              Pad("printer_status.print_head_temp_c") + "-5\n");
-    EXPECT_EQ(Line(0, "printer_status.board_voltage_tv", status),
-              Pad("printer_status.board_voltage_tv") + "32784\n");
+    ExpectLine(0, "printer_status.print_head_temp_c", status, "-5\n");
+    ExpectLine(0, "printer_status.board_voltage_tv", status, "32784\n");
 
     auto present = Record(6);
     present[5] = 0xC8;                    // 200, unsigned 8-bit
@@ -70,23 +75,17 @@ TEST(InquiryNumbers, LittleEndianAtOddOffsetsWithSignWhereTheLayoutSaysSo)
     present[8] = 0x0F, present[9] = 0x00;
     for (int i = 14; i < 18; i++) // -1 at offset 14
         present[i] = 0xFF;
-    EXPECT_EQ(Line(6, "printer_present.nr_of_loaded_printouts", present),
-              Pad("printer_present.nr_of_loaded_printouts") + "200\n");
-    EXPECT_EQ(Line(6, "printer_present.total_nr_of_loaded_printouts", present),
-              Pad("printer_present.total_nr_of_loaded_printouts") + "1000000\n");
-    EXPECT_EQ(Line(6, "printer_present.total_nr_of_rejected_printouts", present),
-              Pad("printer_present.total_nr_of_rejected_printouts") + "-1\n");
+    ExpectLine(6, "printer_present.nr_of_loaded_printouts", present, "200\n");
+    ExpectLine(6, "printer_present.total_nr_of_loaded_printouts", present, "1000000\n");
+    ExpectLine(6, "printer_present.total_nr_of_rejected_printouts", present, "-1\n");
 
     auto life = Record(7);
     life[1] = 0xFE, life[2] = 0xFF, life[3] = 0xFF, life[4] = 0xFF; // 4294967294 at offset 1
     life[29] = 0xFF, life[30] = 0xFF;                               // 65535 at offset 29
     life[28] = 0x01; // last byte of nr_of_paper_cuts: 0x01000000
-    EXPECT_EQ(Line(7, "printer_life.time_powered_s", life),
-              Pad("printer_life.time_powered_s") + "4294967294\n");
-    EXPECT_EQ(Line(7, "printer_life.nr_of_paper_loads", life),
-              Pad("printer_life.nr_of_paper_loads") + "65535\n");
-    EXPECT_EQ(Line(7, "printer_life.nr_of_paper_cuts", life),
-              Pad("printer_life.nr_of_paper_cuts") + "16777216\n");
+    ExpectLine(7, "printer_life.time_powered_s", life, "4294967294\n");
+    ExpectLine(7, "printer_life.nr_of_paper_loads", life, "65535\n");
+    ExpectLine(7, "printer_life.nr_of_paper_cuts", life, "16777216\n");
 }
 
 TEST(InquiryTexts, StopAtTheFirstZeroAndNeverRunPastTheirWidth)
@@ -99,13 +98,10 @@ TEST(InquiryTexts, StopAtTheFirstZeroAndNeverRunPastTheirWidth)
     const std::string serial("SN12\0XYZ", 8); // a zero inside, rubbish behind it
     std::copy(serial.begin(), serial.end(), info.begin() + 18);
 
-    EXPECT_EQ(Line(1, "printer_info.firmware_version", info),
-              Pad("printer_info.firmware_version") + "\"R4-V1.04.07\"\n");
-    EXPECT_EQ(Line(1, "printer_info.firmware_date", info),
-              Pad("printer_info.firmware_date") + "\"Feb 16 2021\"\n");
-    EXPECT_EQ(Line(1, "printer_info.serial_nr", info),
-              Pad("printer_info.serial_nr") + "\"SN12\"\n");
-    EXPECT_EQ(Line(1, "printer_info.part_nr", info), Pad("printer_info.part_nr") + "\"\"\n");
+    ExpectLine(1, "printer_info.firmware_version", info, "\"R4-V1.04.07\"\n");
+    ExpectLine(1, "printer_info.firmware_date", info, "\"Feb 16 2021\"\n");
+    ExpectLine(1, "printer_info.serial_nr", info, "\"SN12\"\n");
+    ExpectLine(1, "printer_info.part_nr", info, "\"\"\n");
 }
 
 // A text that would set the terminal's title and clear its screen is shown, not obeyed.
@@ -114,8 +110,7 @@ TEST(InquiryTexts, ControlAndHighBytesPrintAsEscapes)
     auto info = Record(1);
     const std::string part = "\x1B]0;pwn\x07\x1B[2J\x7F\xE9~ \\";
     std::copy(part.begin(), part.end(), info.begin() + 1);
-    EXPECT_EQ(Line(1, "printer_info.part_nr", info),
-              Pad("printer_info.part_nr") + "\"\\x1B]0;pwn\\x07\\x1B[2J\\x7F\\xE9~ \\\"\n");
+    ExpectLine(1, "printer_info.part_nr", info, "\"\\x1B]0;pwn\\x07\\x1B[2J\\x7F\\xE9~ \\\"\n");
 }
 
 TEST(InquiryTexts, FlashInfoIsSixQuotedTextsEachFollowedByASpace)
@@ -124,9 +119,8 @@ TEST(InquiryTexts, FlashInfoIsSixQuotedTextsEachFollowedByASpace)
     std::fill(flash.begin() + 1, flash.begin() + 22, 'A'); // first text: all 21 bytes
     flash[22] = 'B';                                       // second: "B"
     // third to sixth empty
-    EXPECT_EQ(Line(3, "printer_flash.info", flash), Pad("printer_flash.info") + "\"" +
-                                                        std::string(21, 'A') +
-                                                        "\" \"B\" \"\" \"\" \"\" \"\" \n");
+    ExpectLine(3, "printer_flash.info", flash,
+               "\"" + std::string(21, 'A') + "\" \"B\" \"\" \"\" \"\" \"\" \n");
 }
 
 TEST(InquiryHex, GroupsFollowTheLayout)
@@ -134,26 +128,20 @@ TEST(InquiryHex, GroupsFollowTheLayout)
     auto sensor = Record(2);
     for (int i = 0; i < 53; i++)
         sensor[i] = static_cast<unsigned char>(i * 5);
-    EXPECT_EQ(Line(2, "printer_sensor.adc_measurement", sensor),
-              Pad("printer_sensor.adc_measurement") + "[050A0F14191E23282D32373C41464B50]\n");
-    EXPECT_EQ(Line(2, "printer_sensor.paper_path_key_state", sensor),
-              Pad("printer_sensor.paper_path_key_state") + "[91] [96] [9B]\n");
-    EXPECT_EQ(Line(2, "printer_sensor.presenter_sensor_3_state", sensor),
-              Pad("printer_sensor.presenter_sensor_3_state") + "[EB]\n");
+    ExpectLine(2, "printer_sensor.adc_measurement", sensor, "[050A0F14191E23282D32373C41464B50]\n");
+    ExpectLine(2, "printer_sensor.paper_path_key_state", sensor, "[91] [96] [9B]\n");
+    ExpectLine(2, "printer_sensor.presenter_sensor_3_state", sensor, "[EB]\n");
 
     auto flash = Record(3);
     for (int i = 127; i < 157; i++)
         flash[i] = static_cast<unsigned char>(i);
-    EXPECT_EQ(Line(3, "printer_flash.checksum", flash),
-              Pad("printer_flash.checksum") +
-                  "[7F808182] [83848586] [8788898A] [8B8C8D8E] [8F909192] [93949596]\n");
-    EXPECT_EQ(Line(3, "printer_flash.state", flash),
-              Pad("printer_flash.state") + "[97] [98] [99] [9A] [9B] [9C]\n");
+    ExpectLine(3, "printer_flash.checksum", flash,
+               "[7F808182] [83848586] [8788898A] [8B8C8D8E] [8F909192] [93949596]\n");
+    ExpectLine(3, "printer_flash.state", flash, "[97] [98] [99] [9A] [9B] [9C]\n");
 
     auto feed = Record(4);
     feed[3] = 0x01, feed[4] = 0x02, feed[7] = 0xAB, feed[8] = 0xCD;
-    EXPECT_EQ(Line(4, "printer_feed.paper_path_status", feed),
-              Pad("printer_feed.paper_path_status") + "[0102] [0000] [ABCD]\n");
+    ExpectLine(4, "printer_feed.paper_path_status", feed, "[0102] [0000] [ABCD]\n");
 }
 
 TEST(InquiryRawLine, NameMaskInDecimalAndEveryByte)

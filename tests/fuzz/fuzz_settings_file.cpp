@@ -15,13 +15,6 @@
 namespace
 {
 
-std::string lo_temp_path(const char* what)
-{
-    const char* dir = std::getenv("TMPDIR");
-    return std::string(dir != nullptr && *dir != 0 ? dir : "/tmp") + "/qel_fuzz_settings_" +
-           std::to_string(getpid()) + "_" + what;
-}
-
 bool lo_is_space(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -48,16 +41,9 @@ void lo_check_set(const TS_QEL_TB_CONFIG_FILE& set, const TS_QEL_TB_CONFIG_FILE&
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size)
 {
-    static const std::string path = lo_temp_path("in");
-    static const std::string again = lo_temp_path("out");
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr)
-    {
-        return 0;
-    }
-    const bool written = std::fwrite(data, 1, size, f) == size;
-    std::fclose(f);
-    if (!written)
+    static const std::string path = fuzz_scratch_path("settings_in");
+    static const std::string again = fuzz_scratch_path("settings_out");
+    if (!fuzz_write_file(path, data, size))
     {
         return 0;
     }

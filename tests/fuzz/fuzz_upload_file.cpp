@@ -15,20 +15,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t size)
 {
-    static const std::string path = []
-    {
-        const char* dir = std::getenv("TMPDIR");
-        return std::string(dir != nullptr && *dir != 0 ? dir : "/tmp") + "/qel_fuzz_upload_" +
-               std::to_string(getpid());
-    }();
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr)
-    {
-        return 0;
-    }
-    const bool written = std::fwrite(data, 1, size, f) == size;
-    std::fclose(f);
-    if (!written)
+    static const std::string path = fuzz_scratch_path("upload");
+    if (!fuzz_write_file(path, data, size))
     {
         return 0;
     }

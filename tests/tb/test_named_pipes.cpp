@@ -29,8 +29,19 @@ class NamedPipe : public ::testing::Test
         path = dir.file("pipe.fifo");
         ASSERT_EQ(qel_tb_initialize_named_pipe(path.c_str()), 0);
     }
+    // Opens the reading end, then the writing end, as the print monitor and
+    // the filter do.
+    void open_both()
+    {
+        reader = qel_tb_open_named_pipe(path.c_str(), kRead);
+        ASSERT_GE(reader, 0);
+        writer = qel_tb_open_named_pipe(path.c_str(), kWrite);
+        ASSERT_GE(writer, 0);
+    }
     test_support::TempDir dir;
     std::string path;
+    int reader = -1;
+    int writer = -1;
 };
 
 mode_t ModeOf(const std::string& p)
@@ -150,10 +161,7 @@ TEST_F(NamedPipe, UnopenableEndsGiveMinusOne)
 
 TEST_F(NamedPipe, WriteIsBufferedWhileTheReaderDoesNotRead)
 {
-    const int reader = qel_tb_open_named_pipe(path.c_str(), kRead);
-    ASSERT_GE(reader, 0);
-    const int writer = qel_tb_open_named_pipe(path.c_str(), kWrite);
-    ASSERT_GE(writer, 0);
+    ASSERT_NO_FATAL_FAILURE(open_both());
 
     TS_QEL_TB_DRIVER_IO_PACKAGE_HEADER header = {QEL_TB_DRIVER_IO_SYNCHRONIZATION, 24,
                                                  EV_QEL_TB_DRIVER_IO_MSG_REQUEST_IS_PRINTING, 0};
@@ -237,10 +245,7 @@ TEST_F(NamedPipe, ZeroTimeOutMakesOneTry)
 
 TEST_F(NamedPipe, DegenerateArgumentsMoveNothing)
 {
-    const int reader = qel_tb_open_named_pipe(path.c_str(), kRead);
-    ASSERT_GE(reader, 0);
-    const int writer = qel_tb_open_named_pipe(path.c_str(), kWrite);
-    ASSERT_GE(writer, 0);
+    ASSERT_NO_FATAL_FAILURE(open_both());
     const unsigned char three[3] = {9, 8, 7};
     ASSERT_EQ(write(writer, three, 3), 3);
 
@@ -262,10 +267,7 @@ TEST_F(NamedPipe, DegenerateArgumentsMoveNothing)
 
 TEST_F(NamedPipe, FullPipeStopsTheWriteAtTheTimeOut)
 {
-    const int reader = qel_tb_open_named_pipe(path.c_str(), kRead);
-    ASSERT_GE(reader, 0);
-    const int writer = qel_tb_open_named_pipe(path.c_str(), kWrite);
-    ASSERT_GE(writer, 0);
+    ASSERT_NO_FATAL_FAILURE(open_both());
     const int capacity = fcntl(writer, F_GETPIPE_SZ);
     ASSERT_GT(capacity, 0);
     std::vector<unsigned char> big(static_cast<size_t>(capacity) + 1000, 0x5A);
@@ -282,10 +284,7 @@ TEST_F(NamedPipe, WriteAfterTheReaderLeftDoesNotKillTheWriter)
     dfl.sa_handler = SIG_DFL;
     sigaction(SIGPIPE, &dfl, &old);
 
-    const int reader = qel_tb_open_named_pipe(path.c_str(), kRead);
-    ASSERT_GE(reader, 0);
-    const int writer = qel_tb_open_named_pipe(path.c_str(), kWrite);
-    ASSERT_GE(writer, 0);
+    ASSERT_NO_FATAL_FAILURE(open_both());
     qel_tb_close_named_pipe(reader);
 
     const unsigned char bytes[24] = {};

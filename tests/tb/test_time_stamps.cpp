@@ -14,6 +14,17 @@ struct timespec Ts(time_t s, long ns)
     ts.tv_nsec = ns;
     return ts;
 }
+
+// The difference of `first` and `second` (either order) into a fresh result.
+void ExpectDelta(struct timespec first, struct timespec second, time_t sec, long nsec)
+{
+    struct timespec d = Ts(-1, -1);
+    qel_tb_get_delta_ts(&first, &second, &d);
+    EXPECT_EQ(d.tv_sec, sec) << first.tv_sec << "." << first.tv_nsec << " vs " << second.tv_sec
+                             << "." << second.tv_nsec;
+    EXPECT_EQ(d.tv_nsec, nsec) << first.tv_sec << "." << first.tv_nsec << " vs " << second.tv_sec
+                               << "." << second.tv_nsec;
+}
 } // namespace
 
 TEST(TimeDelta, IsLaterMinusEarlierInEitherOrder)
@@ -32,17 +43,8 @@ TEST(TimeDelta, IsLaterMinusEarlierInEitherOrder)
     EXPECT_EQ(ms, 999UL);
 
     // Same seconds: the nanoseconds decide the order.
-    struct timespec c = Ts(7, 900);
-    struct timespec e = Ts(7, 100);
-    qel_tb_get_delta_ts(&e, &c, &d1);
-    EXPECT_EQ(d1.tv_sec, 0);
-    EXPECT_EQ(d1.tv_nsec, 800);
-
-    struct timespec f = Ts(1000, 0);
-    struct timespec g = Ts(10, 999999999);
-    qel_tb_get_delta_ts(&g, &f, &d1);
-    EXPECT_EQ(d1.tv_sec, 989);
-    EXPECT_EQ(d1.tv_nsec, 1);
+    ExpectDelta(Ts(7, 100), Ts(7, 900), 0, 800);
+    ExpectDelta(Ts(10, 999999999), Ts(1000, 0), 989, 1);
 }
 
 TEST(TimeDelta, EqualStampsGiveZero)

@@ -136,6 +136,21 @@ std::string read_file(const std::string& path)
     return text.str();
 }
 
+bool read_output(int fd, Bytes& out, size_t limit, size_t chunk)
+{
+    Bytes buffer(chunk);
+    while (out.size() < limit)
+    {
+        const ssize_t got = read(fd, buffer.data(), buffer.size());
+        if (got <= 0)
+        {
+            return false;
+        }
+        out.insert(out.end(), buffer.begin(), buffer.begin() + got);
+    }
+    return true;
+}
+
 Bytes read_bytes(const std::string& path)
 {
     const std::string text = read_file(path);

@@ -5,6 +5,8 @@
 
 #include <cups/raster.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -41,6 +43,11 @@ std::string make_temp_dir(const std::string& stem);
 std::string read_file(const std::string& path);
 Bytes read_bytes(const std::string& path);
 void write_file(const std::string& path, const std::string& text);
+
+// Appends what the filter writes on `fd` to `out`, in reads of up to `chunk`
+// bytes, until `out` holds at least `limit` bytes (by default: to the end).
+// Returns false when the output ended first.
+bool read_output(int fd, Bytes& out, size_t limit = SIZE_MAX, size_t chunk = 4096);
 
 // Where the filter's standard output goes.
 typedef enum

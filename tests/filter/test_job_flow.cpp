@@ -400,25 +400,10 @@ TEST_F(JobFlow, SigtermEndsTheCopyBetweenTwoLines)
     options.stdout_mode = EV_STDOUT_SLOW_PIPE;
     options.on_stdout = [](int pid, int fd, Bytes& out)
     {
-        unsigned char chunk[4096];
-        while (out.size() < 1000)
+        if (read_output(fd, out, 1000))
         {
-            const ssize_t got = read(fd, chunk, sizeof chunk);
-            if (got <= 0)
-            {
-                return;
-            }
-            out.insert(out.end(), chunk, chunk + got);
-        }
-        kill(pid, SIGTERM);
-        for (;;)
-        {
-            const ssize_t got = read(fd, chunk, sizeof chunk);
-            if (got <= 0)
-            {
-                return;
-            }
-            out.insert(out.end(), chunk, chunk + got);
+            kill(pid, SIGTERM);
+            read_output(fd, out);
         }
     };
     const TS_FILTER_RUN run = run_filter(options);

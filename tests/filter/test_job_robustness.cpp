@@ -341,19 +341,7 @@ TEST_F(JobRobustness, StandardOutputThatClosesEarlyOrIsNotOpen)
     TS_FILTER_OPTIONS options;
     options.args = job_args(path("big.ras"));
     options.stdout_mode = EV_STDOUT_SLOW_PIPE;
-    options.on_stdout = [](int, int fd, Bytes& out)
-    {
-        unsigned char chunk[1024];
-        while (out.size() < 10000)
-        {
-            const ssize_t got = read(fd, chunk, sizeof chunk);
-            if (got <= 0)
-            {
-                return;
-            }
-            out.insert(out.end(), chunk, chunk + got);
-        }
-    };
+    options.on_stdout = [](int, int fd, Bytes& out) { read_output(fd, out, 10000, 1024); };
     TS_FILTER_RUN run = run_filter(options);
     EXPECT_EQ(run.signal, 0);
     EXPECT_EQ(run.status, 1);

@@ -288,12 +288,7 @@ TEST_F(MonitorPath, AnswersAreReadOnlyFromAFifoAndSigtermEndsPolling)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         kill(pid, SIGTERM);
-        unsigned char chunk[256];
-        ssize_t got;
-        while ((got = read(fd, chunk, sizeof chunk)) > 0)
-        {
-            out.insert(out.end(), chunk, chunk + got);
-        }
+        read_output(fd, out, SIZE_MAX, 256);
     };
     const TS_FILTER_RUN run = run_filter(options);
     EXPECT_EQ(run.signal, 0);
@@ -329,12 +324,7 @@ TS_FILTER_RUN lo_run_and_cancel(const std::string& raster, const std::function<b
         }
         signalled = std::chrono::steady_clock::now();
         kill(pid, SIGTERM);
-        unsigned char chunk[256];
-        ssize_t got;
-        while ((got = read(fd, chunk, sizeof chunk)) > 0)
-        {
-            out.insert(out.end(), chunk, chunk + got);
-        }
+        read_output(fd, out, SIZE_MAX, 256);
     };
     TS_FILTER_RUN run = run_filter(options);
     *after = std::chrono::duration_cast<std::chrono::milliseconds>(

@@ -1,11 +1,11 @@
 // The process probe reports what the child really did: its output, exit,
 // signal, environment, standard input and error, memory and CPU.
 #include "process_probe.h"
+#include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 
 using namespace qel_bench;
 
@@ -21,14 +21,6 @@ ProbeRequest shell(const std::string& script, std::vector<std::string> env = {"P
     r.env = std::move(env);
     r.stdin_path = "/dev/null";
     return r;
-}
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 } // namespace
@@ -80,7 +72,7 @@ TEST(ProcessProbe, StandardErrorGoesToTheNamedFile)
     ProbeRequest r = shell("echo 'ERROR: said so' >&2");
     r.stderr_path = dir + "/probe-stderr.txt";
     ASSERT_TRUE(probe_run(r).started);
-    EXPECT_EQ(slurp(r.stderr_path), "ERROR: said so\n");
+    EXPECT_EQ(test_support::read_file(r.stderr_path), "ERROR: said so\n");
 }
 
 TEST(ProcessProbe, MeasuresTheChildsMemoryAndCpu)

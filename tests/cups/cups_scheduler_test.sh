@@ -24,10 +24,7 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 . "$HERE/test_lib.sh"
 . "$HERE/cupsd_harness.sh"
 
-if [ "$(id -u)" -ne 0 ]; then
-    echo "the private cupsd needs root (it runs its filters as lp): skipped"
-    exit 77
-fi
+qel_cupsd_require_root
 
 PPD=$QEL_PPD_DIR/qel0016.ppd
 VP_PID=

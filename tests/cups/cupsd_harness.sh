@@ -5,6 +5,7 @@
 # The scheduler listens on a unix socket in that directory only, so several
 # of them can run at once and the system's CUPS is never touched.
 #
+#   qel_cupsd_require_root            skip (exit 77) unless run as root
 #   qel_cupsd_prepare ROOT [FILTER]   write the configuration (FILTER: rastertoqel)
 #   qel_cupsd_start                   start cupsd, wait until it answers
 #   qel_cupsd_stop                    stop it and wait for it to exit
@@ -13,6 +14,16 @@
 
 QEL_CUPSD_PID=
 QEL_CUPSD_ROOT=
+
+# Ends the calling test as skipped (77) unless it runs as root: the private
+# cupsd runs its filters as lp.
+qel_cupsd_require_root()
+{
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "the private cupsd needs root (it runs its filters as lp): skipped"
+        exit 77
+    fi
+}
 
 qel_cupsd_prepare()
 {

@@ -338,21 +338,6 @@ class UsbOpenFailure : public ::testing::Test
     }
 };
 
-TEST_F(UsbOpenFailure, UnsupportedProduct)
-{
-    PrinterOptions setup;
-    setup.product = 0x0017;
-    expect_failure(setup, -2);
-}
-
-TEST_F(UsbOpenFailure, ForeignVendor)
-{
-    PrinterOptions setup;
-    setup.usb.vendor = 0x5E2E;
-    setup.product = 0x0010;
-    expect_failure(setup, -2);
-}
-
 TEST_F(UsbOpenFailure, NoDeviceAtThatAddress)
 {
     expect_failure({}, -2, "/dev/bus/usb/001/006");
@@ -364,33 +349,42 @@ TEST_F(UsbOpenFailure, NameWithoutDeviceNumber)
     expect_failure({}, -2, "/dev/bus/usb/001");
 }
 
-TEST_F(UsbOpenFailure, KernelDriverWillNotLetGo)
+// Printers the library must refuse, with the code of each refusal.
+struct OpenFailureCase
+{
+    const char* name;
+    void (*setup)(PrinterOptions&);
+    intptr_t code;
+};
+
+const OpenFailureCase kOpenFailures[] = {
+    {"UnsupportedProduct", [](PrinterOptions& o) { o.product = 0x0017; }, -2},
+    {"ForeignVendor",
+     [](PrinterOptions& o)
+     {
+         o.usb.vendor = 0x5E2E;
+         o.product = 0x0010;
+     },
+     -2},
+    {"KernelDriverWillNotLetGo", [](PrinterOptions& o) { o.usb.detach_fails = true; }, -3},
+    {"InterfaceNeverClaimed", [](PrinterOptions& o) { o.usb.claim_fails = true; }, -4},
+    {"ConfigurationWithoutInterface", [](PrinterOptions& o) { o.usb.with_interface = false; }, -6},
+    {"SingleEndpoint", [](PrinterOptions& o) { o.usb.endpoints = {0x81}; }, -7},
+};
+
+class UsbOpenRefusal : public UsbOpenFailure, public ::testing::WithParamInterface<OpenFailureCase>
+{
+};
+
+TEST_P(UsbOpenRefusal, EndsCleanlyWithItsCode)
 {
     PrinterOptions setup;
-    setup.usb.detach_fails = true;
-    expect_failure(setup, -3);
+    GetParam().setup(setup);
+    expect_failure(setup, GetParam().code);
 }
 
-TEST_F(UsbOpenFailure, InterfaceNeverClaimed)
-{
-    PrinterOptions setup;
-    setup.usb.claim_fails = true;
-    expect_failure(setup, -4);
-}
-
-TEST_F(UsbOpenFailure, ConfigurationWithoutInterface)
-{
-    PrinterOptions setup;
-    setup.usb.with_interface = false;
-    expect_failure(setup, -6);
-}
-
-TEST_F(UsbOpenFailure, SingleEndpoint)
-{
-    PrinterOptions setup;
-    setup.usb.endpoints = {0x81};
-    expect_failure(setup, -7);
-}
+INSTANTIATE_TEST_SUITE_P(UsbOpenFailure, UsbOpenRefusal, ::testing::ValuesIn(kOpenFailures),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UsbOpenFailure, RetryAfterAFailureOpensCleanly)
 {

@@ -132,6 +132,23 @@ class PrinterOnPort
     std::string dir;
 };
 
+// Fixture: a printer on the port kind of the test's parameter, its own for
+// each test.
+class PrinterTest : public ::testing::TestWithParam<qel_vp::PortKind>
+{
+  protected:
+    void SetUp() override { start_printer(); }
+    void TearDown() override { printer.stop(); }
+
+    void start_printer()
+    {
+        std::string error;
+        ASSERT_TRUE(printer.start(GetParam(), &error)) << error;
+    }
+
+    PrinterOnPort printer;
+};
+
 inline Bytes cat(Bytes a, const Bytes& b)
 {
     a.insert(a.end(), b.begin(), b.end());

@@ -29,23 +29,15 @@ Bytes bytes_of(const qel_vp::ConfigBlock& b)
     return Bytes(b.begin(), b.end());
 }
 
-class ConfigTool : public ::testing::TestWithParam<PortKind>
+class ConfigTool : public e2e::PrinterTest
 {
   protected:
-    void SetUp() override
-    {
-        std::string error;
-        ASSERT_TRUE(printer.start(GetParam(), &error)) << error;
-    }
-    void TearDown() override { printer.stop(); }
-
     // A fresh printer for each fault: an answer the tool left unread must not reach
     // the next run (a USB printer keeps it queued on its IN endpoint).
     void restart()
     {
         printer.stop();
-        std::string error;
-        ASSERT_TRUE(printer.start(GetParam(), &error)) << error;
+        start_printer();
     }
 
     test_support::RunResult run(const std::vector<std::string>& args, const std::string& input = {})
@@ -90,8 +82,6 @@ class ConfigTool : public ::testing::TestWithParam<PortKind>
         qel_vp::seal_config_block(b);
         return b;
     }
-
-    e2e::PrinterOnPort printer;
 };
 
 } // namespace

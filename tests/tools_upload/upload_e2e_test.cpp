@@ -20,16 +20,9 @@ using qel_vp::PortKind;
 
 const std::string kTool = "Qel_UploadTool";
 
-class UploadTool : public ::testing::TestWithParam<PortKind>
+class UploadTool : public e2e::PrinterTest
 {
   protected:
-    void SetUp() override
-    {
-        std::string error;
-        ASSERT_TRUE(printer.start(GetParam(), &error)) << error;
-    }
-    void TearDown() override { printer.stop(); }
-
     // Writes an upload file into the test's directory.
     std::string write_file(const std::string& name, const Bytes& content)
     {
@@ -59,8 +52,6 @@ class UploadTool : public ::testing::TestWithParam<PortKind>
 
     // Frames after the synchronisation bytes, for comparing two runs.
     std::vector<Sent> upload_frames() const { return printer.sent(); }
-
-    e2e::PrinterOnPort printer;
 };
 
 } // namespace

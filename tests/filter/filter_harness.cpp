@@ -41,6 +41,16 @@ cups_page_header2_t raster_header(unsigned width_bytes, unsigned height)
     return header;
 }
 
+TS_RASTER_PAGE claimed_size_page(unsigned base_width_bytes, unsigned width_bytes, unsigned height)
+{
+    TS_RASTER_PAGE page;
+    page.header = raster_header(base_width_bytes, 1);
+    page.header.cupsBytesPerLine = width_bytes;
+    page.header.cupsWidth = width_bytes * 8;
+    page.header.cupsHeight = height;
+    return page;
+}
+
 TS_RASTER_PAGE pattern_page(unsigned width_bytes, unsigned height, unsigned seed)
 {
     TS_RASTER_PAGE page;

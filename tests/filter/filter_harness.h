@@ -30,6 +30,10 @@ cups_page_header2_t raster_header(unsigned width_bytes, unsigned height);
 // byte, a run of set bits whose length depends on y, and blank stretches.
 TS_RASTER_PAGE pattern_page(unsigned width_bytes, unsigned height, unsigned seed);
 
+// A page without image data whose header (otherwise raster_header of
+// `base_width_bytes` x 1) claims `width_bytes` x `height`.
+TS_RASTER_PAGE claimed_size_page(unsigned base_width_bytes, unsigned width_bytes, unsigned height);
+
 // Writes the pages with cupsRasterWriteHeader2 / cupsRasterWritePixels.  A
 // page whose image is shorter than its header says gets only those lines.
 void write_raster(const std::string& path, const std::vector<TS_RASTER_PAGE>& pages);

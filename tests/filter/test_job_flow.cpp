@@ -341,11 +341,7 @@ TEST_F(JobFlow, HostileHeaderEndsTheJobAfterWhatWasPrinted)
     const std::pair<unsigned, unsigned> sizes[] = {{65536, 65536}, {268435456, 268435456}};
     for (const auto& [width, height] : sizes)
     {
-        TS_RASTER_PAGE hostile;
-        hostile.header = raster_header(1, 1);
-        hostile.header.cupsBytesPerLine = width;
-        hostile.header.cupsWidth = width * 8;
-        hostile.header.cupsHeight = height;
+        const TS_RASTER_PAGE hostile = claimed_size_page(1, width, height);
         write_raster(path("hostile.ras"), {good, hostile});
 
         const TS_FILTER_RUN run = run_file(path("hostile.ras"));

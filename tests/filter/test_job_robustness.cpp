@@ -161,11 +161,7 @@ TEST_F(JobRobustness, HostileHeadersEndTheJobCleanly)
     // the page; what was printed stays whole and the job fails.
     for (const auto& [width, height] : {std::pair{0u, 10u}, std::pair{72u, 0u}})
     {
-        TS_RASTER_PAGE hostile;
-        hostile.header = raster_header(72, 1);
-        hostile.header.cupsBytesPerLine = width;
-        hostile.header.cupsWidth = width * 8;
-        hostile.header.cupsHeight = height;
+        const TS_RASTER_PAGE hostile = claimed_size_page(72, width, height);
         write_raster(path("zero.ras"), {good, hostile});
         const TS_FILTER_RUN run = run_file(path("zero.ras"));
         SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));

@@ -8,6 +8,22 @@
 #include <cstring>
 #include <vector>
 
+namespace
+{
+unsigned char* Append(void* block, const void* data, unsigned long n)
+{
+    return static_cast<unsigned char*>(qel_tb_alloc_mem_cat(block, data, n));
+}
+
+// The block is there, holds `size` bytes and starts with the `n` bytes at `head`.
+void ExpectBlock(unsigned char* block, unsigned long size, const void* head, size_t n)
+{
+    ASSERT_NE(block, nullptr);
+    ASSERT_EQ(qel_tb_alloc_mem_size(block), size);
+    EXPECT_EQ(std::memcmp(block, head, n), 0);
+}
+} // namespace
+
 TEST(SizedBlock, AllocatesZeroFilledPayloadOfGivenSize)
 {
     void* empty = qel_tb_alloc_mem(0);
@@ -38,15 +54,10 @@ TEST(SizedBlockAppend, CollectsFromNull)
     for (int i = 0; i < 255; ++i)
         many[i] = static_cast<unsigned char>(0xFF - i);
 
-    auto* p = static_cast<unsigned char*>(qel_tb_alloc_mem_cat(nullptr, four, 4));
-    ASSERT_NE(p, nullptr);
-    EXPECT_EQ(qel_tb_alloc_mem_size(p), 4UL);
-    EXPECT_EQ(std::memcmp(p, four, 4), 0);
-
-    p = static_cast<unsigned char*>(qel_tb_alloc_mem_cat(p, many, 255));
-    ASSERT_NE(p, nullptr);
-    ASSERT_EQ(qel_tb_alloc_mem_size(p), 259UL);
-    EXPECT_EQ(std::memcmp(p, four, 4), 0);
+    unsigned char* p = Append(nullptr, four, 4);
+    ASSERT_NO_FATAL_FAILURE(ExpectBlock(p, 4, four, 4));
+    p = Append(p, many, 255);
+    ASSERT_NO_FATAL_FAILURE(ExpectBlock(p, 259, four, 4));
     EXPECT_EQ(std::memcmp(p + 4, many, 255), 0);
     qel_tb_free(p);
 }
@@ -54,18 +65,14 @@ TEST(SizedBlockAppend, CollectsFromNull)
 TEST(SizedBlockAppend, EmptyAppendCopiesToANewBlock)
 {
     const unsigned char bytes[3] = {0xAA, 0xBB, 0xCC};
-    auto* p = static_cast<unsigned char*>(qel_tb_alloc_mem_cat(nullptr, bytes, 3));
+    unsigned char* p = Append(nullptr, bytes, 3);
     ASSERT_NE(p, nullptr);
     // The old block is released by each append (the sanitizer build would
     // report a leak or a double free otherwise).
-    p = static_cast<unsigned char*>(qel_tb_alloc_mem_cat(p, nullptr, 0));
-    ASSERT_NE(p, nullptr);
-    ASSERT_EQ(qel_tb_alloc_mem_size(p), 3UL);
-    EXPECT_EQ(std::memcmp(p, bytes, 3), 0);
-    p = static_cast<unsigned char*>(qel_tb_alloc_mem_cat(p, bytes, 0));
-    ASSERT_NE(p, nullptr);
-    ASSERT_EQ(qel_tb_alloc_mem_size(p), 3UL);
-    EXPECT_EQ(std::memcmp(p, bytes, 3), 0);
+    p = Append(p, nullptr, 0);
+    ASSERT_NO_FATAL_FAILURE(ExpectBlock(p, 3, bytes, 3));
+    p = Append(p, bytes, 0);
+    ASSERT_NO_FATAL_FAILURE(ExpectBlock(p, 3, bytes, 3));
     qel_tb_free(p);
 
     void* empty = qel_tb_alloc_mem_cat(nullptr, nullptr, 0);

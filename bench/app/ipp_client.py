@@ -53,7 +53,7 @@ def parse_attributes(body):
 
 
 class IppClient:
-    def __init__(self, printer_uri, timeout=120):
+    def __init__(self, printer_uri, timeout=60):
         self.uri = printer_uri
         parts = urllib.parse.urlsplit(printer_uri)
         self.host, self.port, self.path = parts.hostname, parts.port or 631, parts.path

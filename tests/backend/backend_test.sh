@@ -71,6 +71,21 @@ start_cupsd()
     qel_cupsd_start
 }
 
+# The scheduler with one queue "receipt" on the device URI $1.
+start_receipt_queue()
+{
+    start_cupsd || return 1
+    # A queue that cannot be added shows in the job checks that follow.
+    add_queue receipt "$1" || true
+}
+
+# Waits up to 10 s for the emulator NAME to report that it stalls.
+wait_for_stall()
+{
+    local i
+    for i in $(seq 1 100); do grep -q '^STALL' "$work/$1.err" && break; sleep 0.1; done
+}
+
 umockdev_env()
 {
     printf 'export LD_PRELOAD=libumockdev-preload.so.0 %s\n' \
@@ -150,7 +165,7 @@ discovery)
     lpadmin -p receipt -o printer-error-policy=abort-job
     receipt long 4000 13
     job=$(submit receipt "$work/long.qel")
-    for i in $(seq 1 100); do grep -q '^STALL' "$work/usb.err" && break; sleep 0.1; done
+    wait_for_stall usb
     kill -USR1 "${emulator_pids[-1]}"
     expect_eq "job to a vanished printer" "$(qel_cupsd_wait_job "$job" 30)" aborted
     job=$(submit receipt "$work/small.qel")
@@ -197,10 +212,9 @@ cancel)
     receipt big 4000 21
     receipt one 1 22
     start_emulator lp --lp "$port" --stall-after 3001:60 --out "$work/out" || finish
-    start_cupsd || finish
-    add_queue receipt "qel:$port"
+    start_receipt_queue "qel:$port" || finish
     job=$(submit receipt "$work/big.qel")
-    for i in $(seq 1 100); do grep -q '^STALL' "$work/lp.err" && break; sleep 0.1; done
+    wait_for_stall lp
     sleep 2
     cancel "$job"
     expect_eq "cancelled job" "$(qel_cupsd_wait_job "$job" 30)" canceled
@@ -241,10 +255,9 @@ tool)
     port=/dev/usb/lp-$tag
     receipt mid 600 31
     start_emulator lp --lp "$port" --stall-after 2000:3 --out "$work/out" || finish
-    start_cupsd || finish
-    add_queue receipt "qel:$port"
+    start_receipt_queue "qel:$port" || finish
     job=$(submit receipt "$work/mid.qel")
-    for i in $(seq 1 100); do grep -q '^STALL' "$work/lp.err" && break; sleep 0.1; done
+    wait_for_stall lp
     "$QEL_INQUIRY_TOOL" "$port" "[0001]" > "$work/tool.txt"
     expect_eq "tool exit status" "$?" 255
     expect_eq "tool message" "$(grep '^!' "$work/tool.txt")" \

@@ -52,6 +52,25 @@ bool write_all(int fd, const Bytes& b)
     return ::write(fd, b.data(), b.size()) == static_cast<ssize_t>(b.size());
 }
 
+// Options of a printer of `kind` behind the link `link`.
+PrinterOptions pty_options(PortKind kind, const std::string& link)
+{
+    PrinterOptions o;
+    o.kind = kind;
+    o.link_path = link;
+    return o;
+}
+
+::testing::AssertionResult started(VirtualPrinter& vp)
+{
+    std::string err;
+    if (vp.start(&err))
+    {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << err;
+}
+
 void make_raw(int fd)
 {
     termios t{};
@@ -67,12 +86,9 @@ void make_raw(int fd)
 TEST(PtyPrinter, LpLinkIsRawAnswersAndGoesAway)
 {
     const std::string dir = test_dir("lp");
-    PrinterOptions o;
-    o.kind = PortKind::Lp;
-    o.link_path = dir + "/dev/usb/lp0";
+    PrinterOptions o = pty_options(PortKind::Lp, dir + "/dev/usb/lp0");
     VirtualPrinter vp(o);
-    std::string err;
-    ASSERT_TRUE(vp.start(&err)) << err;
+    ASSERT_TRUE(started(vp));
     EXPECT_EQ(vp.port_name(), o.link_path);
     ASSERT_TRUE(fs::is_symlink(o.link_path));
 
@@ -111,12 +127,9 @@ TEST(PtyPrinter, LpLinkIsRawAnswersAndGoesAway)
 TEST(PtyPrinter, TtysLinkLeavesTheLineSettingsToTheHost)
 {
     const std::string dir = test_dir("ttys");
-    PrinterOptions o;
-    o.kind = PortKind::Ttys;
-    o.link_path = dir + "/Ttys0";
+    PrinterOptions o = pty_options(PortKind::Ttys, dir + "/Ttys0");
     VirtualPrinter vp(o);
-    std::string err;
-    ASSERT_TRUE(vp.start(&err)) << err;
+    ASSERT_TRUE(started(vp));
     const int fd = ::open(o.link_path.c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(fd, 0);
     termios t{};
@@ -135,6 +148,7 @@ TEST(PtyPrinter, TtysLinkLeavesTheLineSettingsToTheHost)
     PrinterOptions bad = o;
     bad.link_path = dir + "/tty0";
     VirtualPrinter wrong(bad);
+    std::string err;
     EXPECT_FALSE(wrong.start(&err));
     EXPECT_NE(err.find("Ttys"), std::string::npos);
 }
@@ -144,14 +158,11 @@ TEST(PtyPrinter, TtysLinkLeavesTheLineSettingsToTheHost)
 TEST(PtyPrinter, JobBoundariesStallAndSerialNumber)
 {
     const std::string dir = test_dir("jobs");
-    PrinterOptions o;
-    o.kind = PortKind::Lp;
-    o.link_path = dir + "/dev/usb/lp0";
+    PrinterOptions o = pty_options(PortKind::Lp, dir + "/dev/usb/lp0");
     o.serial = "SN-JOBS";
     o.stalls = {{4, 700}};
     VirtualPrinter vp(o);
-    std::string err;
-    ASSERT_TRUE(vp.start(&err)) << err;
+    ASSERT_TRUE(started(vp));
     auto job = [&](const Bytes& bytes, std::size_t total)
     {
         const int fd = ::open(o.link_path.c_str(), O_RDWR | O_NOCTTY);
@@ -199,17 +210,14 @@ TEST(PtyPrinter, JobBoundariesStallAndSerialNumber)
 TEST(PtyPrinter, FaultsAndPagesOverTheLine)
 {
     const std::string dir = test_dir("faults");
-    PrinterOptions o;
-    o.kind = PortKind::Lp;
-    o.link_path = dir + "/dev/usb/lp1";
+    PrinterOptions o = pty_options(PortKind::Lp, dir + "/dev/usb/lp1");
     o.out_dir = dir + "/pages";
     o.faults = {Fault(FaultKind::Silent, Exchange::Inquiry, 1),
                 Fault(FaultKind::StrayBytes, Exchange::Inquiry, 2),
                 Fault(FaultKind::Late, Exchange::Inquiry, 3, 200),
                 Fault(FaultKind::Disconnect, Exchange::UploadBlock, 1)};
     VirtualPrinter vp(o);
-    std::string err;
-    ASSERT_TRUE(vp.start(&err)) << err;
+    ASSERT_TRUE(started(vp));
     const int fd = ::open(o.link_path.c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(fd, 0);
 
@@ -307,12 +315,9 @@ TEST(PtyPrinter, ProgramRunsUntilSigterm)
 TEST(PtyPrinter, LongPageArrivesIntact)
 {
     const std::string dir = test_dir("long");
-    PrinterOptions o;
-    o.kind = PortKind::Lp;
-    o.link_path = dir + "/dev/usb/lp2";
+    PrinterOptions o = pty_options(PortKind::Lp, dir + "/dev/usb/lp2");
     VirtualPrinter vp(o);
-    std::string err;
-    ASSERT_TRUE(vp.start(&err)) << err;
+    ASSERT_TRUE(started(vp));
     Bytes stream = {0x1B, 0xF0, 0x01, 0x01, 0x04, 0x1B, 0xF0, 0x0D, 0x02, 0x00, 0x01};
     Bytes image;
     for (unsigned y = 0; y < 1600; ++y)

@@ -70,7 +70,7 @@ int decode_file(const std::string& path, const std::string& out_dir)
 }
 
 // One printer of the command line.
-struct PrinterSpec
+struct PrinterArgs
 {
     qel_vp::PrinterOptions options;
     std::string config_file;
@@ -78,13 +78,13 @@ struct PrinterSpec
 };
 
 // The next free address after `from` on a bus (1-127, wrapping), 0 when none is.
-unsigned next_free_address(const std::vector<PrinterSpec>& specs, unsigned bus, unsigned from)
+unsigned next_free_address(const std::vector<PrinterArgs>& printer_args, unsigned bus, unsigned from)
 {
     for (unsigned step = 1; step <= 127; ++step)
     {
         const unsigned a = (from - 1 + step) % 127 + 1;
         bool taken = false;
-        for (const PrinterSpec& s : specs)
+        for (const PrinterArgs& s : printer_args)
             taken = taken || (s.options.kind == qel_vp::PortKind::Usb && s.options.bus == bus &&
                               s.options.address == a);
         if (!taken)
@@ -97,11 +97,11 @@ unsigned next_free_address(const std::vector<PrinterSpec>& specs, unsigned bus, 
 
 int main(int argc, char** argv)
 {
-    PrinterSpec defaults;
-    std::vector<PrinterSpec> specs;
+    PrinterArgs defaults;
+    std::vector<PrinterArgs> printer_args;
     std::string decode_path;
     // Options before the first port are defaults; after a port they are that printer's own.
-    auto current = [&]() -> PrinterSpec& { return specs.empty() ? defaults : specs.back(); };
+    auto current = [&]() -> PrinterArgs& { return printer_args.empty() ? defaults : printer_args.back(); };
 
     for (int i = 1; i < argc; ++i)
     {
@@ -110,15 +110,15 @@ int main(int argc, char** argv)
         auto value = [&]() -> const char* { return argv[++i]; };
         if ((arg == "--tty" || arg == "--lp") && has_value)
         {
-            specs.push_back(defaults);
-            specs.back().options.kind =
+            printer_args.push_back(defaults);
+            printer_args.back().options.kind =
                 arg == "--tty" ? qel_vp::PortKind::Ttys : qel_vp::PortKind::Lp;
-            specs.back().options.link_path = value();
+            printer_args.back().options.link_path = value();
         }
         else if (arg == "--usb")
         {
-            specs.push_back(defaults);
-            specs.back().options.kind = qel_vp::PortKind::Usb;
+            printer_args.push_back(defaults);
+            printer_args.back().options.kind = qel_vp::PortKind::Usb;
         }
         else if ((arg == "--product" || arg == "--bus" || arg == "--address") && has_value)
         {
@@ -194,34 +194,34 @@ int main(int argc, char** argv)
 
     if (!decode_path.empty())
         return decode_file(decode_path, defaults.options.out_dir);
-    if (specs.empty())
+    if (printer_args.empty())
     {
         usage(stderr);
         return 2;
     }
     bool usb = false;
-    for (std::size_t n = 0; n < specs.size(); ++n)
+    for (std::size_t n = 0; n < printer_args.size(); ++n)
     {
-        PrinterSpec& spec = specs[n];
-        qel_vp::PrinterOptions& o = spec.options;
+        PrinterArgs& args = printer_args[n];
+        qel_vp::PrinterOptions& o = args.options;
         if (o.kind == qel_vp::PortKind::Usb)
         {
             usb = true;
             // Printers without an address of their own take the next free one from 5 on.
-            if (!spec.address_given)
+            if (!args.address_given)
             {
-                std::vector<PrinterSpec> placed;
-                for (const PrinterSpec& other : specs)
+                std::vector<PrinterArgs> placed;
+                for (const PrinterArgs& other : printer_args)
                     if (other.address_given)
                         placed.push_back(other);
                 o.address = next_free_address(placed, o.bus, 4);
-                spec.address_given = true;
+                args.address_given = true;
             }
         }
-        if (!spec.config_file.empty())
+        if (!args.config_file.empty())
         {
             std::string error;
-            if (!qel_vp::load_printer_data(spec.config_file, o.data, &error))
+            if (!qel_vp::load_printer_data(args.config_file, o.data, &error))
             {
                 std::fprintf(stderr, "qel-printer-emulator: %s\n", error.c_str());
                 return 2;
@@ -238,9 +238,9 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     std::vector<std::unique_ptr<qel_vp::VirtualPrinter>> printers;
-    for (const PrinterSpec& spec : specs)
+    for (const PrinterArgs& args : printer_args)
     {
-        printers.push_back(std::make_unique<qel_vp::VirtualPrinter>(spec.options));
+        printers.push_back(std::make_unique<qel_vp::VirtualPrinter>(args.options));
         std::string error;
         if (!printers.back()->start(&error))
         {
@@ -263,12 +263,12 @@ int main(int argc, char** argv)
     while (sigwait(&signals, &signal_number) == 0 && signal_number == SIGUSR1)
     {
         // A host that enumerates again finds every USB printer at another address.
-        for (std::size_t n = 0; n < specs.size(); ++n)
+        for (std::size_t n = 0; n < printer_args.size(); ++n)
         {
-            qel_vp::PrinterOptions& o = specs[n].options;
+            qel_vp::PrinterOptions& o = printer_args[n].options;
             if (o.kind != qel_vp::PortKind::Usb)
                 continue;
-            const unsigned to = next_free_address(specs, o.bus, o.address);
+            const unsigned to = next_free_address(printer_args, o.bus, o.address);
             const std::string from = printers[n]->port_name();
             std::string error;
             if (to == 0 || !printers[n]->replug(to, &error))

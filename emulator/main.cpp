@@ -78,7 +78,8 @@ struct PrinterArgs
 };
 
 // The next free address after `from` on a bus (1-127, wrapping), 0 when none is.
-unsigned next_free_address(const std::vector<PrinterArgs>& printer_args, unsigned bus, unsigned from)
+unsigned next_free_address(const std::vector<PrinterArgs>& printer_args, unsigned bus,
+                           unsigned from)
 {
     for (unsigned step = 1; step <= 127; ++step)
     {
@@ -101,7 +102,8 @@ int main(int argc, char** argv)
     std::vector<PrinterArgs> printer_args;
     std::string decode_path;
     // Options before the first port are defaults; after a port they are that printer's own.
-    auto current = [&]() -> PrinterArgs& { return printer_args.empty() ? defaults : printer_args.back(); };
+    auto current = [&]() -> PrinterArgs&
+    { return printer_args.empty() ? defaults : printer_args.back(); };
 
     for (int i = 1; i < argc; ++i)
     {

@@ -46,8 +46,8 @@ extern "C"
      *
      * Returns the printer handle (>= 0), or
      *   -1  node could not be opened or is held by another opener (a character
- *       device is locked with flock for as long as it is open), no USB device
- *       list, libusb_open failed
+     *       device is locked with flock for as long as it is open), no USB device
+     *       list, libusb_open failed
      *   -2  null or unusable name, no device at that bus/address, unsupported model
      *   -3  the kernel driver could not be detached
      *   -4  the interface could not be claimed within 1000 ms

@@ -86,10 +86,16 @@ wait_for_stall()
     for i in $(seq 1 100); do grep -q '^STALL' "$work/$1.err" && break; sleep 0.1; done
 }
 
+# The backend's environment for the umockdev testbed of emulator NAME.  The
+# scheduler gives backends a clean environment, so a sanitizer build's
+# options go along; the preload library comes before the sanitizer runtime.
 umockdev_env()
 {
     printf 'export LD_PRELOAD=libumockdev-preload.so.0 %s\n' \
         "$(grep '^UMOCKDEV_DIR=' "$work/$1.out" | head -1)"
+    printf "export ASAN_OPTIONS='%s' LSAN_OPTIONS='%s' UBSAN_OPTIONS='%s'\n" \
+        "${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" "${LSAN_OPTIONS:-}" \
+        "${UBSAN_OPTIONS:-}"
 }
 
 add_queue()

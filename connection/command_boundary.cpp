@@ -114,6 +114,10 @@ void rle_data_byte(CommandBoundary& s, uint8_t b)
         }
         s.rle_owed = (b & 0x80) ? 1 : b;
         s.rle_control_next = false;
+        // Only a 255-byte piece continues its line: a group that needs more
+        // bytes than the rest of a shorter piece would end the line open.
+        if (s.operand_size != kPieceMax && s.rle_owed > s.operand_size - s.operand_seen)
+            s.at = ParserAt::Unknown;
         return;
     }
     if (--s.rle_owed == 0)

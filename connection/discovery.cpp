@@ -222,6 +222,18 @@ std::string ask_serial_number(Port& port, unsigned short* product)
     return serial;
 }
 
+// The names the kernel's usblp driver gives its nodes: "lp" and a number.
+// Links that people or tests put beside them are not printers of their own.
+static bool lo_is_usblp_name(const char* name)
+{
+    if (std::strncmp(name, "lp", 2) != 0 || name[2] == '\0')
+        return false;
+    for (const char* c = name + 2; *c != '\0'; ++c)
+        if (*c < '0' || *c > '9')
+            return false;
+    return true;
+}
+
 std::vector<FoundPrinter> discover_printers(std::string* error, const DiscoveryPlaces& places)
 {
     std::vector<FoundPrinter> found;
@@ -232,7 +244,7 @@ std::vector<FoundPrinter> discover_printers(std::string* error, const DiscoveryP
     {
         std::vector<std::string> names;
         while (const dirent* entry = readdir(dir))
-            if (std::strncmp(entry->d_name, "lp", 2) == 0)
+            if (lo_is_usblp_name(entry->d_name))
                 names.emplace_back(entry->d_name);
         closedir(dir);
         std::sort(names.begin(), names.end());

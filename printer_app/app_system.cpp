@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 #include <sys/stat.h>
 
 namespace qel_app
@@ -42,10 +43,54 @@ const char* lo_mime_detect(const unsigned char* header, size_t size, void* /*dat
     return nullptr;
 }
 
-void lo_printer_created(pappl_printer_t* printer, void* /*data*/)
+// One active job per printer: a further job gets server-error-busy and the client sends it
+// again (as it must for PWG raster anyway, which PAPPL streams to the printer and refuses while
+// another job prints). PAPPL 1.3.1 lets a multi-queue system queue any number of jobs, but its
+// check for a job to start reads the printer's current job without the printer's lock and the
+// job is marked as printing only by the thread it starts: a job ending, a streamed raster job
+// or a status exchange ending while another job is submitted starts a waiting job twice, on two
+// threads over one device.
+void lo_printer_setup(pappl_printer_t* printer)
 {
     add_printer_data_link(printer);
     set_paper_supply(printer);
+    papplPrinterSetMaxActiveJobs(printer, 1);
+}
+
+void lo_printer_created(pappl_printer_t* printer, void* /*data*/)
+{
+    lo_printer_setup(printer);
+}
+
+// PAPPL refuses a streamed raster job that comes while its printer prints by taking the
+// printer's lock and then the system's, while saving the state takes the system's and then
+// each printer's: a save that overlaps such a refusal waits for ever, and with it every client.
+// The state is therefore written only while no printer has a job (no refusal can happen), and
+// always at shutdown; a save put off is made at the next change, the end of the last job.
+// Printers are looked at one by one without the system's lock held.
+bool lo_all_printers_idle(pappl_system_t* system)
+{
+    std::vector<int> ids;
+    papplSystemIteratePrinters(
+        system,
+        [](pappl_printer_t* printer, void* data)
+        { static_cast<std::vector<int>*>(data)->push_back(papplPrinterGetID(printer)); },
+        &ids);
+    for (int id : ids)
+    {
+        pappl_printer_t* printer = papplSystemFindPrinter(system, nullptr, id, nullptr);
+        if (printer && (papplPrinterGetNumberOfActiveJobs(printer) > 0 ||
+                        papplPrinterGetState(printer) == IPP_PSTATE_PROCESSING))
+            return false;
+    }
+    return true;
+}
+
+bool lo_save_state(pappl_system_t* system, void* data)
+{
+    if (papplSystemIsRunning(system) && !lo_all_printers_idle(system))
+        return false;
+    return papplSystemSaveState(system, static_cast<const char*>(data));
 }
 
 pappl_loglevel_t lo_log_level(const char* value)
@@ -125,16 +170,9 @@ pappl_system_t* create_system(int num_options, cups_option_t* options, void* /*d
     register_printer_data_page(system);
 
     papplSystemLoadState(system, lo_state_file.c_str());
-    papplSystemSetSaveCallback(system, (pappl_save_cb_t)papplSystemSaveState,
-                               const_cast<char*>(lo_state_file.c_str()));
+    papplSystemSetSaveCallback(system, lo_save_state, const_cast<char*>(lo_state_file.c_str()));
     papplSystemIteratePrinters(
-        system,
-        [](pappl_printer_t* printer, void*)
-        {
-            add_printer_data_link(printer);
-            set_paper_supply(printer);
-        },
-        nullptr);
+        system, [](pappl_printer_t* printer, void*) { lo_printer_setup(printer); }, nullptr);
     // Once the server runs (sub-commands create a system too): a printer for each attached
     // QEL printer that has none, then the status thread.
     papplSystemAddTimerCallback(

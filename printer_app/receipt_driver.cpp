@@ -54,7 +54,27 @@ struct ReceiptJob
     std::vector<unsigned char> line;
     uint32_t src_bits = 0, offset = 0, printable = 576;
     bool page_end_pending = false; // the last page end waits for the cut at the job's end
+
+    // Copies this driver makes itself: PAPPL repeats the pages of images, but streams PWG and
+    // Apple raster once whatever the copies, and the PDF filter renders each page once. The
+    // pages of the first copy are kept and sent again, copy after copy, before the job ends.
+    struct Page
+    {
+        cups_page_header2_t header;
+        int media_width;
+        std::vector<unsigned char> lines; // cupsBytesPerLine bytes a line, as they came
+    };
+    int extra_copies = 0;
+    bool replaying = false;
+    std::vector<Page> pages;
 };
+
+bool lo_driver_repeats_copies(pappl_job_t* job)
+{
+    const char* format = papplJobGetFormat(job);
+    return format && (!std::strcmp(format, "image/pwg-raster") ||
+                      !std::strcmp(format, "image/urf") || !std::strcmp(format, "application/pdf"));
+}
 
 const char* lo_vendor(const pappl_pr_options_t* options, const char* name)
 {
@@ -284,6 +304,8 @@ bool receipt_start_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_devi
     auto* rj = new ReceiptJob;
     rj->choices = lo_choices(job, options);
     rj->output = std::make_unique<JobOutput>(job, device);
+    if (lo_driver_repeats_copies(job) && options->copies > 1)
+        rj->extra_copies = options->copies - 1;
     papplJobSetData(job, rj);
     return true;
 }
@@ -306,6 +328,8 @@ bool receipt_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_dev
     rj->offset = rj->src_bits > rj->printable ? (rj->src_bits - rj->printable) / 2 : 0;
     const uint32_t width_bytes = rj->printable / 8;
     rj->line.assign(width_bytes, 0);
+    if (rj->extra_copies > 0 && !rj->replaying)
+        rj->pages.push_back({options->header, options->media.size_width, {}});
     streamer_begin(rj->streamer, page_layout(rj->choices, width_bytes, options->header.cupsHeight));
     append_page_start(page_settings(rj->choices), rj->commands);
     lo_send(*rj);
@@ -318,6 +342,11 @@ bool receipt_write_line(pappl_job_t* job, pappl_pr_options_t* /*options*/,
     auto* rj = static_cast<ReceiptJob*>(papplJobGetData(job));
     if (!rj || rj->output->failed() || rj->output->cancelled())
         return false;
+    if (rj->extra_copies > 0 && !rj->replaying && !rj->pages.empty())
+    {
+        std::vector<unsigned char>& kept = rj->pages.back().lines;
+        kept.insert(kept.end(), line, line + rj->pages.back().header.cupsBytesPerLine);
+    }
     crop_line(line, rj->src_bits, rj->offset, rj->line.data(), rj->printable);
     streamer_add_line(rj->streamer, rj->line.data(), rj->commands);
     lo_send(*rj);
@@ -363,11 +392,50 @@ bool receipt_end_page(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_d
     return rj->output->flush() || rj->output->cancelled();
 }
 
-bool receipt_end_job(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* /*device*/)
+namespace
+{
+
+// The kept pages again, once for each further copy, through the same page callbacks.
+bool lo_replay_copies(ReceiptJob& rj, pappl_job_t* job, pappl_pr_options_t* options,
+                      pappl_device_t* device)
+{
+    if (rj.extra_copies <= 0 || rj.pages.empty())
+        return true;
+    const cups_page_header2_t header = options->header;
+    const int media_width = options->media.size_width;
+    rj.replaying = true;
+    bool ok = true;
+    unsigned page = static_cast<unsigned>(rj.pages.size());
+    for (int copy = 0; ok && copy < rj.extra_copies; copy++)
+        for (const ReceiptJob::Page& kept : rj.pages)
+        {
+            if (!ok || papplJobIsCanceled(job) || rj.output->cancelled() || rj.output->failed())
+                break;
+            options->header = kept.header;
+            options->media.size_width = kept.media_width;
+            ok = receipt_start_page(job, options, device, ++page);
+            const size_t bytes = kept.header.cupsBytesPerLine;
+            for (size_t at = 0; ok && bytes && at + bytes <= kept.lines.size(); at += bytes)
+                ok = receipt_write_line(job, options, device, static_cast<unsigned>(at / bytes),
+                                        kept.lines.data() + at);
+            ok = receipt_end_page(job, options, device, page) && ok;
+            papplJobSetImpressionsCompleted(job, 1);
+        }
+    options->header = header;
+    options->media.size_width = media_width;
+    rj.pages.clear();
+    return ok;
+}
+
+} // namespace
+
+bool receipt_end_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* device)
 {
     auto* rj = static_cast<ReceiptJob*>(papplJobGetData(job));
     if (!rj)
         return false;
+    if (!rj->output->failed() && !rj->output->cancelled() && !papplJobIsCanceled(job))
+        lo_replay_copies(*rj, job, options, device);
     bool ok = !rj->output->failed();
     if (ok && (rj->output->cancelled() || papplJobIsCanceled(job)))
         rj->output->finish_cancelled(); // a page left open for the cut at the end is ended

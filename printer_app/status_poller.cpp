@@ -21,6 +21,8 @@ constexpr int lo_interval_s = 3;
 std::atomic<bool> lo_running{false};
 std::thread lo_thread;
 
+// Runs while PAPPL's system lock is held, which keeps the system and its printers from being
+// deleted at shutdown while an exchange is under way.
 void lo_poll_one(pappl_printer_t* printer, void* /*data*/)
 {
     if (!lo_running)
@@ -34,7 +36,10 @@ void poll_printer_status(pappl_printer_t* printer)
 {
     const int id = papplPrinterGetID(printer);
     PrinterNotes notes = printer_notes(id);
-    if (papplPrinterGetState(printer) == IPP_PSTATE_PROCESSING)
+    // PAPPL keeps the device open from one queued job to the next and replaces its record of
+    // the open device when it is opened for status: no status exchange while jobs wait.
+    if (papplPrinterGetState(printer) == IPP_PSTATE_PROCESSING ||
+        papplPrinterGetNumberOfActiveJobs(printer) > 0)
         return;
     pappl_device_t* device = papplPrinterOpenDevice(printer);
     if (!device)

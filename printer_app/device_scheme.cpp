@@ -82,19 +82,19 @@ bool lo_open(pappl_device_t* device, const char* device_uri, const char* /*name*
         return false;
     }
     const qel::DeviceUri& uri = *parsed.uri;
-    qel::PortSetup spec;
+    qel::PortSetup setup;
     std::string node = uri.path;
     switch (uri.kind)
     {
     case qel::DeviceKind::UsbLpNode:
-        spec = qel::PortSetup::char_device(uri.path);
+        setup = qel::PortSetup::char_device(uri.path);
         break;
     case qel::DeviceKind::UsbDevice:
-        spec = qel::PortSetup::usb(uri.bus, uri.address);
+        setup = qel::PortSetup::usb(uri.bus, uri.address);
         node = lo_usb_node(uri.bus, uri.address);
         break;
     case qel::DeviceKind::SerialLine:
-        spec = qel::PortSetup::serial(uri.path, uri.baud);
+        setup = qel::PortSetup::serial(uri.path, uri.baud);
         break;
     case qel::DeviceKind::BySerialNumber:
     {
@@ -107,13 +107,13 @@ bool lo_open(pappl_device_t* device, const char* device_uri, const char* /*name*
                              error.empty() ? "" : ": ", error.c_str());
             return false;
         }
-        spec = *found;
-        node = spec.kind == qel::PortKind::Usb ? lo_usb_node(spec.bus, spec.address) : spec.path;
+        setup = *found;
+        node = setup.kind == qel::PortKind::Usb ? lo_usb_node(setup.bus, setup.address) : setup.path;
         break;
     }
     }
     int code = 0;
-    auto port = qel::Port::open(spec, &code);
+    auto port = qel::Port::open(setup, &code);
     if (!port)
     {
         papplDeviceError(device, "Unable to open %s: %s", device_uri, lo_open_failure(code));

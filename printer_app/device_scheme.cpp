@@ -108,7 +108,8 @@ bool lo_open(pappl_device_t* device, const char* device_uri, const char* /*name*
             return false;
         }
         setup = *found;
-        node = setup.kind == qel::PortKind::Usb ? lo_usb_node(setup.bus, setup.address) : setup.path;
+        node =
+            setup.kind == qel::PortKind::Usb ? lo_usb_node(setup.bus, setup.address) : setup.path;
         break;
     }
     }

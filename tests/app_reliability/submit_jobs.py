@@ -17,8 +17,8 @@ import ipp_client  # noqa: E402
 def main():
     base = sys.argv[1].rsplit("/", 1)[0]
     clients = {}
-    for spec in sys.argv[2:]:
-        parts = spec.split(":")
+    for arg in sys.argv[2:]:
+        parts = arg.split(":")
         name, mime = parts[0], parts[1]
         copies = int(parts[2]) if len(parts) > 2 and parts[2] else None
         uri = base + "/" + parts[3] if len(parts) > 3 else sys.argv[1]

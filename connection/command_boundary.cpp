@@ -103,6 +103,19 @@ void command_complete(CommandBoundary& s)
     }
 }
 
+// Only a 255-byte piece continues its line, so a shorter piece must end on a
+// group boundary. Every group takes at least two bytes: once the open group
+// needs more than the rest of the piece, or leaves exactly one byte after it,
+// the line can only end inside a group, whatever follows.
+bool rle_piece_cannot_end(const CommandBoundary& s)
+{
+    if (s.operand_size == kPieceMax)
+        return false;
+    const unsigned left = s.operand_size - s.operand_seen;
+    const unsigned owed = rle_group_open(s) ? s.rle_owed : 0;
+    return owed > left || left - owed == 1;
+}
+
 void rle_data_byte(CommandBoundary& s, uint8_t b)
 {
     if (s.rle_control_next)
@@ -114,9 +127,7 @@ void rle_data_byte(CommandBoundary& s, uint8_t b)
         }
         s.rle_owed = (b & 0x80) ? 1 : b;
         s.rle_control_next = false;
-        // Only a 255-byte piece continues its line: a group that needs more
-        // bytes than the rest of a shorter piece would end the line open.
-        if (s.operand_size != kPieceMax && s.rle_owed > s.operand_size - s.operand_seen)
+        if (rle_piece_cannot_end(s))
             s.at = ParserAt::Unknown;
         return;
     }
@@ -175,6 +186,11 @@ void feed_byte(CommandBoundary& s, uint8_t b)
         s.operand_size = b;
         s.operand_seen = 0;
         s.at = ParserAt::Operand;
+        if (s.command == kRle8 && rle_piece_cannot_end(s))
+        {
+            s.at = ParserAt::Unknown;
+            return;
+        }
         if (b == 0)
             command_complete(s);
         return;

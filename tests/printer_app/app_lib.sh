@@ -118,9 +118,9 @@ submit() {
         > "$WORK/submit.out" 2>&1 || { cat "$WORK/submit.out"; fail "submit $file"; }
 }
 
-# wait_pages N: the emulator has written N pages.
+# wait_pages N [SECONDS]: the emulator has written N pages (within 10 s unless told).
 wait_pages() {
-    for _ in $(seq 100); do
+    for _ in $(seq $((${2:-10} * 10))); do
         [ "$(ls "$WORK/pages"/page-*.pbm 2>/dev/null | wc -l)" -ge "$1" ] && return 0
         sleep 0.1
     done

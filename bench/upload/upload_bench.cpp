@@ -41,13 +41,7 @@ double lo_run_once(qel_vp::PortKind kind, const std::string& dir, const std::str
         std::fprintf(stderr, "virtual printer: %s\n", error.c_str());
         return -1;
     }
-    std::vector<std::pair<std::string, std::string>> env = {
-        {"ASAN_OPTIONS", "verify_asan_link_order=0"}};
-    if (!vp.umockdev_dir().empty())
-    {
-        env.emplace_back("LD_PRELOAD", "libumockdev-preload.so.0");
-        env.emplace_back("UMOCKDEV_DIR", vp.umockdev_dir());
-    }
+    const test_support::Env env = test_support::emulator_client_env(vp.umockdev_dir());
     std::vector<std::string> args = {"-s"};
     if (paced)
         args.push_back("-S");

@@ -4,8 +4,10 @@
 // with its message and exit status within the time the protocol allows, and
 // the printer must receive no frame after the one that failed.
 #include "child_process.h"
+#include "temp_dir.h"
+#include "tool_output.h"
+#include "upload_file_maker.h"
 
-#include "Qel_Tb.h"
 #include "virtual_printer.h"
 
 #include <gtest/gtest.h>
@@ -206,52 +208,24 @@ const FaultCase kCases[] = {
 // Margin over the protocol's own time for process start, port open and load.
 constexpr long kMarginMs = 3000;
 
-std::string lo_hex(const unsigned char* p, size_t n)
-{
-    static const char k_digits[] = "0123456789ABCDEF";
-    std::string s;
-    for (size_t i = 0; i < n; ++i)
-    {
-        s += k_digits[p[i] >> 4];
-        s += k_digits[p[i] & 0x0F];
-    }
-    return s;
-}
-
 // The block line the configuration tool reads from standard input.
 std::string lo_block_line()
 {
     const qel_vp::ConfigBlock block = qel_vp::default_config_block();
     char key[64];
     std::snprintf(key, sizeof key, "%-50.50s = [", "configuration_data");
-    return key + lo_hex(block.data(), block.size()) + "]\n";
+    return key + test_support::hex(block.data(), block.size()) + "]\n";
 }
 
-// A valid upload file: 307-byte header, data, CRC-32 of everything before it.
-void lo_write_upload_file(const std::string& path, uint32_t n_data)
+// A valid upload file of 20000 data bytes (79 blocks).
+void lo_write_upload_file(const std::string& path)
 {
-    std::vector<unsigned char> file(307, 0);
-    auto put16 = [&](size_t at, uint32_t v)
-    {
-        file[at] = v & 0xFF;
-        file[at + 1] = (v >> 8) & 0xFF;
-    };
-    put16(0, 307);
-    put16(2, 1);
-    put16(4, 0x0004);
-    put16(6, n_data & 0xFFFF);
-    put16(8, n_data >> 16);
-    for (uint32_t i = 0; i < n_data; ++i)
-    {
-        file.push_back(static_cast<unsigned char>(i * 31 + 7));
-    }
-    const uint32_t crc = qel_tb_calc_crc32(file.data(), static_cast<uint32_t>(file.size()));
-    for (int i = 0; i < 4; ++i)
-    {
-        file.push_back(static_cast<unsigned char>(crc >> (8 * i)));
-    }
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(file.data()), static_cast<long>(file.size()));
+    std::vector<uint8_t> data(20000);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint8_t>(i * 31 + 7);
+    const std::vector<uint8_t> file =
+        upload_maker::make_file(data, {.type_mask = 0x0004, .date = 0, .time = 0, .info = ""});
+    test_support::write_file(path, std::string(file.begin(), file.end()));
 }
 
 // Kinds of the frames in a transcript file, synchronisation runs left out.
@@ -308,19 +282,7 @@ TEST_P(ToolFault, EndsWithItsMessageInTimeAndSendsNothingMore)
     std::filesystem::create_directories(dir);
     const std::string transcript = dir + "/transcript.txt";
 
-    std::vector<std::string> vp_args;
-    if (std::string(c.port) == "usb")
-    {
-        vp_args = {"--usb"};
-    }
-    else if (std::string(c.port) == "tty")
-    {
-        vp_args = {"--tty", dir + "/dev/Ttys0"};
-    }
-    else
-    {
-        vp_args = {"--lp", dir + "/dev/usb/lp0"};
-    }
+    std::vector<std::string> vp_args = test_support::emulator_port_args(c.port, dir);
     vp_args.insert(vp_args.end(), {"--transcript", transcript});
     if (*c.fault != 0)
     {
@@ -331,17 +293,7 @@ TEST_P(ToolFault, EndsWithItsMessageInTimeAndSendsNothingMore)
     ASSERT_TRUE(test_support::start_emulator(QEL_VPRINTER_PROGRAM, vp_args, printer))
         << printer.error;
 
-    test_support::Env env;
-    if (!printer.umockdev_dir.empty())
-    {
-        // A sanitizer build must accept the preload library in front of its runtime.
-        const char* asan = std::getenv("ASAN_OPTIONS");
-        env = {{"LD_PRELOAD", "libumockdev-preload.so.0"},
-               {"UMOCKDEV_DIR", printer.umockdev_dir},
-               {"ASAN_OPTIONS", std::string(asan != nullptr ? asan : "") +
-                                    (asan != nullptr && *asan != 0 ? ":" : "") +
-                                    "verify_asan_link_order=0"}};
-    }
+    const test_support::Env env = test_support::emulator_client_env(printer.umockdev_dir);
     std::string program;
     std::vector<std::string> args;
     std::string input;
@@ -366,12 +318,12 @@ TEST_P(ToolFault, EndsWithItsMessageInTimeAndSendsNothingMore)
         break;
     case Tool::Upload:
         program = QEL_UPLOAD_TOOL;
-        lo_write_upload_file(dir + "/logo.bin", 20000);
+        lo_write_upload_file(dir + "/logo.bin");
         args = {"-r", printer.port, dir + "/logo.bin"};
         break;
     case Tool::UploadPaced:
         program = QEL_UPLOAD_TOOL;
-        lo_write_upload_file(dir + "/logo.bin", 20000);
+        lo_write_upload_file(dir + "/logo.bin");
         args = {"-r", "-S", printer.port, dir + "/logo.bin"};
         break;
     }

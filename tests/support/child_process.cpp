@@ -203,4 +203,24 @@ void stop_emulator(EmulatorProcess& emulator)
     stop_background(emulator.process);
 }
 
+std::vector<std::string> emulator_port_args(const std::string& kind, const std::string& dir)
+{
+    if (kind == "lp")
+        return {"--lp", dir + "/dev/usb/lp0"};
+    if (kind == "tty")
+        return {"--tty", dir + "/dev/Ttys0"};
+    return {"--usb"};
+}
+
+Env emulator_client_env(const std::string& umockdev_dir)
+{
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    const std::string own = asan != nullptr && *asan != 0 ? std::string(asan) + ":" : "";
+    Env env = {{"ASAN_OPTIONS", own + "verify_asan_link_order=0"}};
+    if (!umockdev_dir.empty())
+        env.insert(env.end(),
+                   {{"LD_PRELOAD", "libumockdev-preload.so.0"}, {"UMOCKDEV_DIR", umockdev_dir}});
+    return env;
+}
+
 } // namespace test_support

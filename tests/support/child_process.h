@@ -57,4 +57,13 @@ bool start_emulator(const std::string& program, const std::vector<std::string>& 
 // SIGTERM and wait: the emulator removes its port and writes the rest of its transcript.
 void stop_emulator(EmulatorProcess& emulator);
 
+// The emulator's arguments for a port of `kind`: "lp" and "tty" are pseudo-terminals linked as
+// dir/dev/usb/lp0 and dir/dev/Ttys0, anything else the emulated USB device.
+std::vector<std::string> emulator_port_args(const std::string& kind, const std::string& dir);
+
+// What a program needs to reach the emulator: with a umockdev directory (USB) umockdev's
+// preload library, which a sanitizer build must let come before its own run-time (added to the
+// test's ASAN_OPTIONS).
+Env emulator_client_env(const std::string& umockdev_dir);
+
 } // namespace test_support

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "child_process.h"
+#include "temp_dir.h"
 #include "tool_output.h"
 #include "virtual_printer.h"
 
@@ -17,7 +18,7 @@
 namespace e2e
 {
 
-using Env = std::vector<std::pair<std::string, std::string>>;
+using test_support::Env;
 using Bytes = std::vector<std::uint8_t>;
 
 inline const char* kind_name(qel_vp::PortKind kind)
@@ -52,14 +53,13 @@ class PrinterOnPort
   public:
     bool start(qel_vp::PortKind kind, std::string* error)
     {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string dir_template = std::string(tmp ? tmp : "/tmp") + "/qel_e2e_XXXXXX";
-        if (mkdtemp(dir_template.data()) == nullptr)
+        tmp = std::make_unique<test_support::TempDir>();
+        if (!tmp->ok())
         {
-            *error = "mkdtemp failed";
+            *error = "no scratch directory";
             return false;
         }
-        dir = dir_template;
+        dir = tmp->path();
         qel_vp::PrinterOptions o;
         o.kind = kind;
         o.link_path = dir + (kind == qel_vp::PortKind::Ttys ? "/dev/Ttys0" : "/dev/usb/lp0");
@@ -72,27 +72,12 @@ class PrinterOnPort
         if (vp)
             vp->stop();
         vp.reset();
-        if (!dir.empty())
-        {
-            std::string cmd = "rm -rf '" + dir + "'";
-            if (std::system(cmd.c_str()) != 0)
-                ADD_FAILURE() << "could not remove " << dir;
-        }
+        tmp.reset();
     }
 
     std::string port() const { return vp->port_name(); }
 
-    Env env() const
-    {
-        Env e = {{"ASAN_OPTIONS", "verify_asan_link_order=0"}};
-        const std::string mock = vp->umockdev_dir();
-        if (!mock.empty())
-        {
-            e.emplace_back("LD_PRELOAD", "libumockdev-preload.so.0");
-            e.emplace_back("UMOCKDEV_DIR", mock);
-        }
-        return e;
-    }
+    Env env() const { return test_support::emulator_client_env(vp->umockdev_dir()); }
 
     // A run of the tool `program` (named `tool` in its banner) against this
     // printer, the banner masked; a run that hangs fails the test.
@@ -128,6 +113,7 @@ class PrinterOnPort
         return out;
     }
 
+    std::unique_ptr<test_support::TempDir> tmp;
     std::unique_ptr<qel_vp::VirtualPrinter> vp;
     std::string dir;
 };

@@ -38,16 +38,10 @@ ToolRun run_tool(const std::string& program, const std::vector<std::string>& arg
 
 const std::string k_tool = QEL_INQ_TOOL_PATH;
 
-enum class PortKind
-{
-    Lp,   // pseudo-terminal linked as ".../dev/usb/lp0"
-    Ttys, // pseudo-terminal linked as ".../dev/Ttys0"
-    Usb   // emulated USB device /dev/bus/usb/001/005
-};
-
 // The virtual printer program serving the fixed record set on a port of the given kind, the
-// tool run against it as a separate process.
-class InquiryOnPort : public ::testing::TestWithParam<PortKind>
+// tool run against it as a separate process. The parameter is the kind of port: "lp", "tty" or
+// "usb" (see test_support::emulator_port_args).
+class InquiryOnPort : public ::testing::TestWithParam<std::string>
 {
   protected:
     void SetUp() override { ASSERT_TRUE(tmp_.ok()); }
@@ -59,19 +53,7 @@ class InquiryOnPort : public ::testing::TestWithParam<PortKind>
     {
         test_support::stop_emulator(printer_);
         transcript_ = dir_ + "/transcript-" + std::to_string(++starts_) + ".txt";
-        std::vector<std::string> args;
-        switch (GetParam())
-        {
-        case PortKind::Lp:
-            args = {"--lp", dir_ + "/dev/usb/lp0"};
-            break;
-        case PortKind::Ttys:
-            args = {"--tty", dir_ + "/dev/Ttys0"};
-            break;
-        case PortKind::Usb:
-            args = {"--usb"};
-            break;
-        }
+        std::vector<std::string> args = test_support::emulator_port_args(GetParam(), dir_);
         args.insert(args.end(),
                     {"--config-file", std::string(QEL_INQ_EXPECTED_DIR) + "/records.txt",
                      "--transcript", transcript_});
@@ -85,15 +67,11 @@ class InquiryOnPort : public ::testing::TestWithParam<PortKind>
 
     ToolRun Run(const std::vector<std::string>& args)
     {
-        test_support::Env env;
-        if (GetParam() == PortKind::Usb)
-            env = {{"LD_PRELOAD", "libumockdev-preload.so.0"},
-                   {"UMOCKDEV_DIR", printer_.umockdev_dir},
-                   {"ASAN_OPTIONS", "verify_asan_link_order=0"}};
-        ToolRun run = run_tool(k_tool, args, env);
+        ToolRun run =
+            run_tool(k_tool, args, test_support::emulator_client_env(printer_.umockdev_dir));
         EXPECT_FALSE(run.timed_out);
         // The tools never write to standard error (libusb's own warnings excepted).
-        if (GetParam() != PortKind::Usb)
+        if (GetParam() != "usb")
         {
             EXPECT_EQ(run.err, "");
         }
@@ -258,22 +236,12 @@ TEST_P(InquiryOnPort, HelpWithAValidLinePrintsTheUsageAndStillRuns)
     EXPECT_EQ(mask_build_moment(run.out), banner + expected_text("usage.txt"));
 }
 
-std::string KindName(const ::testing::TestParamInfo<PortKind>& info)
-{
-    switch (info.param)
-    {
-    case PortKind::Lp:
-        return "Lp";
-    case PortKind::Ttys:
-        return "Ttys";
-    case PortKind::Usb:
-        return "Usb";
-    }
-    return "Unknown";
-}
-
-INSTANTIATE_TEST_SUITE_P(Ports, InquiryOnPort,
-                         ::testing::Values(PortKind::Lp, PortKind::Ttys, PortKind::Usb), KindName);
+INSTANTIATE_TEST_SUITE_P(Ports, InquiryOnPort, ::testing::Values("lp", "tty", "usb"),
+                         [](const ::testing::TestParamInfo<std::string>& info) -> std::string {
+                             return info.param == "lp"    ? "Lp"
+                                    : info.param == "tty" ? "Ttys"
+                                                          : "Usb";
+                         });
 
 // ---- Runs that end before any printer is touched ---------------------------------------------
 

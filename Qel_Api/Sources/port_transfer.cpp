@@ -105,7 +105,8 @@ int lo_char_device_transfer(int fd, unsigned char* data, int size, unsigned long
 /*
  * lo_usb_write - bulk transfers to the OUT endpoint. Only the bytes libusb
  * reports as transferred count, also when a try ends with an error, so the
- * result is size exactly when every byte reached the printer.
+ * result is size exactly when every byte reached the printer. A printer that
+ * has been unplugged ends the write at once.
  */
 int lo_usb_write(libusb_device_handle* handle, int endpoint, unsigned char* data, int size,
                  unsigned long timeout_ms)
@@ -117,10 +118,15 @@ int lo_usb_write(libusb_device_handle* handle, int endpoint, unsigned char* data
     {
         const int rest = size - done;
         int transferred = 0;
-        libusb_bulk_transfer(handle, static_cast<unsigned char>(endpoint), data + done, rest,
-                             &transferred, kUsbTransferTimeoutMs);
+        const int result =
+            libusb_bulk_transfer(handle, static_cast<unsigned char>(endpoint), data + done, rest,
+                                 &transferred, kUsbTransferTimeoutMs);
         transferred = std::clamp(transferred, 0, rest);
         done += transferred;
+        if (result == LIBUSB_ERROR_NO_DEVICE)
+        {
+            return done; // unplugged: nothing more reaches it, however long we try
+        }
         if (transferred > 0)
         {
             api_debug("Written = %d, size = %d\n", transferred, size);

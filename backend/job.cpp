@@ -56,8 +56,8 @@ class Job
     Job(const qel::DeviceUri& uri, int input_fd, bool side_channel)
         : uri_(uri), input_fd_(input_fd),
           store_(uri.kind == qel::DeviceKind::BySerialNumber
-                     ? BoundaryStore::serial_key(uri.serial_number)
-                     : BoundaryStore::port_key(
+                     ? qel::BoundaryStore::serial_key(uri.serial_number)
+                     : qel::BoundaryStore::port_key(
                            uri.kind == qel::DeviceKind::UsbDevice ? usb_path(uri) : uri.path)),
           link_(uri, store_, load_state()), side_channel_(side_channel)
     {
@@ -93,7 +93,7 @@ class Job
 
     qel::DeviceUri uri_;
     int input_fd_;
-    BoundaryStore store_;
+    qel::BoundaryStore store_;
     PrinterLink link_;
     bool side_channel_;
     SideChannelFacts facts_;

@@ -11,7 +11,7 @@
 namespace qel_backend
 {
 
-PrinterLink::PrinterLink(const qel::DeviceUri& uri, BoundaryStore& store,
+PrinterLink::PrinterLink(const qel::DeviceUri& uri, qel::BoundaryStore& store,
                          qel::CommandBoundary state)
     : uri_(uri), store_(store), state_(state)
 {

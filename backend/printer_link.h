@@ -36,7 +36,7 @@ struct PrinterStatus
 class PrinterLink
 {
   public:
-    PrinterLink(const qel::DeviceUri& uri, BoundaryStore& store, qel::CommandBoundary state);
+    PrinterLink(const qel::DeviceUri& uri, qel::BoundaryStore& store, qel::CommandBoundary state);
 
     // Opens the port (finding the printer first for a serial-number URI).
     OpenResult open();
@@ -70,7 +70,7 @@ class PrinterLink
     static int transport_clear(void* context);
 
     qel::DeviceUri uri_;
-    BoundaryStore& store_;
+    qel::BoundaryStore& store_;
     qel::CommandBoundary state_;
     std::unique_ptr<qel::Port> port_;
     std::string node_; // device node of the open port

@@ -1,20 +1,22 @@
 // boundary_store.h - where each printer's command parser was left by the last
-// job, kept in a small file per printer.
+// job, kept in a small file per printer, for the CUPS backend and the printer
+// application alike.
 //
-// The files live in "$CUPS_CACHEDIR/qel-backend" (the scheduler sets
+// The backend's files live in "$CUPS_CACHEDIR/qel-backend" (the scheduler sets
 // CUPS_CACHEDIR for its backends; /var/cache/cups/qel-backend without it),
-// a directory of mode 0700 that the backend creates. A printer named by its
-// serial number is kept under "serial-<number>", any other port under
-// "port-<path>" (both percent-encoded). The file holds one line of
-// boundary_to_text and is rewritten after every write to the printer, so a
-// backend that is killed leaves it as exact as it was after its last write.
+// a directory of mode 0700 that the backend creates; the printer application
+// names a directory of its own. A printer named by its serial number is kept
+// under "serial-<number>", any other port under "port-<path>" (both
+// percent-encoded). The file holds one line of boundary_to_text and is
+// rewritten after every write to the printer, so a writer that is killed
+// leaves it as exact as it was after its last write.
 #pragma once
 
 #include "command_boundary.h"
 
 #include <string>
 
-namespace qel_backend
+namespace qel
 {
 
 class BoundaryStore
@@ -43,4 +45,4 @@ class BoundaryStore
     int fd_ = -1;
 };
 
-} // namespace qel_backend
+} // namespace qel

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace qel_backend
+namespace qel
 {
 
 namespace
@@ -78,4 +78,4 @@ bool BoundaryStore::save(const qel::CommandBoundary& state)
     return ::pwrite(fd_, line.data(), line.size(), 0) == ssize_t(line.size());
 }
 
-} // namespace qel_backend
+} // namespace qel

@@ -5,6 +5,7 @@
 #include "auto_add.h"
 #include "pdf_filter.h"
 #include "png_filter.h"
+#include "printer_boundary.h"
 #include "printer_data_page.h"
 #include "receipt_driver.h"
 #include "status_poller.h"
@@ -124,6 +125,8 @@ pappl_system_t* create_system(int num_options, cups_option_t* options, void* /*d
         spool = dir + (in_snap ? "/qel-printer-app.d" : "/.qel-printer-app.d");
         mkdir(spool.c_str(), 0700);
     }
+    set_boundary_directory(dir +
+                           (in_snap ? "/qel-printer-app.boundary" : "/.qel-printer-app.boundary"));
     const char* log_file = cupsGetOption("log-file", num_options, options);
     int port = 0;
     if (const char* value = cupsGetOption("server-port", num_options, options))

@@ -16,7 +16,10 @@ constexpr unsigned long lo_try_ms = 1000;
 constexpr double lo_stall_report_s = 2.0;
 } // namespace
 
-JobOutput::JobOutput(pappl_job_t* job, pappl_device_t* device) : job_(job), device_(device) {}
+JobOutput::JobOutput(pappl_job_t* job, pappl_device_t* device)
+    : job_(job), device_(device), sent_(papplJobGetPrinter(job))
+{
+}
 
 JobOutput::~JobOutput()
 {
@@ -38,6 +41,21 @@ bool JobOutput::flush()
         queue_.clear();
         return false;
     }
+    if (!started_)
+    {
+        started_ = true;
+        const std::vector<uint8_t> filler = qel::boundary_filler(sent_.state());
+        if (!filler.empty())
+        {
+            papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "The printer was left %s: finishing it first.",
+                        qel::describe_boundary(sent_.state()).c_str());
+            if (!write_block(filler.data(), filler.size(), true))
+            {
+                queue_.clear();
+                return false;
+            }
+        }
+    }
     const bool ok = write_block(queue_.data(), queue_.size(), true);
     queue_.clear();
     return ok;
@@ -48,11 +66,12 @@ void JobOutput::finish_cancelled()
     queue_.clear();
     if (failed_)
         return;
-    const std::vector<uint8_t> filler = qel::boundary_filler(sent_);
+    const std::vector<uint8_t> filler = qel::boundary_filler(sent_.state());
     if (filler.empty())
         return;
     papplLogJob(job_, PAPPL_LOGLEVEL_INFO, "Cancelled %s: finishing it with %u bytes.",
-                qel::describe_boundary(sent_).c_str(), static_cast<unsigned>(filler.size()));
+                qel::describe_boundary(sent_.state()).c_str(),
+                static_cast<unsigned>(filler.size()));
     write_block(filler.data(), filler.size(), false);
 }
 
@@ -102,7 +121,7 @@ bool JobOutput::write_block(const unsigned char* data, size_t size, bool stop_on
         const auto after = clock::now();
         if (written > 0)
         {
-            qel::boundary_feed(sent_, std::span<const uint8_t>(data + done, written));
+            sent_.feed(std::span<const uint8_t>(data + done, written));
             done += static_cast<size_t>(written);
             last_progress = after;
             if (stalled_)

@@ -5,10 +5,12 @@
 // a job that is cancelled stops where it is and the command the printer is inside is finished
 // with harmless bytes and the page ended (the command boundary tracker follows every byte
 // that reaches the printer), so the next job starts on a command boundary however long the
-// printer held the data; a printer that has gone fails the job.
+// printer held the data; a printer that has gone fails the job. What a job, a status
+// exchange or an earlier run of the application left open is finished before the job's first
+// bytes (printer_boundary.h).
 #pragma once
 
-#include "command_boundary.h"
+#include "printer_boundary.h"
 
 #include <pappl/pappl.h>
 
@@ -42,7 +44,8 @@ class JobOutput
     pappl_job_t* job_;
     pappl_device_t* device_;
     std::vector<unsigned char> queue_;
-    qel::CommandBoundary sent_; // where the printer's parser stands after what was written
+    PrinterBoundary sent_; // where the printer's parser stands after what was written
+    bool started_ = false; // a command left open by an earlier writer has been finished
     bool failed_ = false;
     bool cancelled_ = false;
     bool stalled_ = false;

@@ -5,6 +5,7 @@
 #include "discovery.h"
 #include "inquiry_records.h"
 #include "port.h"
+#include "printer_boundary.h"
 #include "printer_state.h"
 
 #include <atomic>
@@ -57,7 +58,9 @@ void poll_printer_status(pappl_printer_t* printer)
         const TS_QEL_PD_INQ_KIND* kind = qel_pd_inq_kind_of_bit(EV_QEL_PD_INQ_STATUS);
         unsigned char record[QEL_PD_INQ_MAX_RECORD] = {};
         const char* failure = "not a printer port";
-        if (port && kind)
+        if (port && !PrinterBoundary(printer).finish_open_command(*port, 1000))
+            failure = "the command left open by the last job could not be finished";
+        else if (port && kind)
         {
             const TS_QEL_PD_TRANSPORT transport = qel::port_transport(*port);
             failure = qel_pd_inquire(&transport, kind, record);

@@ -1,12 +1,14 @@
 // Character-device ports: pseudo-terminals linked as serial ("Ttys") and printer-class names.
 #include "Qel_Api.h"
 #include "pty_peer.h"
+#include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <condition_variable>
 #include <csignal>
+#include <memory>
 #include <mutex>
 #include <pthread.h>
 #include <thread>
@@ -15,7 +17,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-using api_test::PtyPeer;
+using test_support::PtyPeer;
 
 namespace
 {
@@ -29,18 +31,13 @@ long elapsed_ms(std::chrono::steady_clock::time_point start)
 class CharPort : public ::testing::Test
 {
   protected:
-    void SetUp() override
-    {
-        dir_ = api_test::make_test_dir();
-        ASSERT_FALSE(dir_.empty());
-    }
+    void SetUp() override { ASSERT_TRUE(tmp_.ok()); }
     void TearDown() override
     {
         if (handle_ >= 0)
         {
             qel_api_printer_close(handle_);
         }
-        api_test::remove_test_dir(dir_);
     }
     intptr_t open_name(const std::string& name)
     {
@@ -48,21 +45,31 @@ class CharPort : public ::testing::Test
         handle_ = qel_api_printer_open(copy.data());
         return handle_;
     }
+    // The printer's end linked at dir_ + link and the port opened on it as a character device;
+    // nullptr when either failed.
+    PtyPeer* open_printer(const std::string& link, bool raw)
+    {
+        peer_ = std::make_unique<PtyPeer>(dir_ + link, raw);
+        if (!peer_->ok() || open_name(peer_->port_name()) < 0)
+            return nullptr;
+        EXPECT_EQ(communication, 1);
+        return peer_.get();
+    }
 
-    std::string dir_;
+    test_support::TempDir tmp_;
+    const std::string& dir_ = tmp_.path();
     intptr_t handle_ = -1;
+    std::unique_ptr<PtyPeer> peer_;
 };
 
 // Serial lines: the library puts the line into raw mode itself.
 TEST_F(CharPort, SerialLineIsSetTo115200RawWithFlowControl)
 {
-    PtyPeer peer(dir_ + "/dev/Ttys0", false);
-    ASSERT_TRUE(peer.ok());
-    ASSERT_GE(open_name(peer.port_name()), 0);
-    EXPECT_EQ(communication, 1);
+    PtyPeer* peer = open_printer("/dev/Ttys0", false);
+    ASSERT_NE(peer, nullptr);
 
     struct termios t;
-    ASSERT_EQ(tcgetattr(peer.slave_fd(), &t), 0);
+    ASSERT_EQ(tcgetattr(peer->slave_fd(), &t), 0);
     EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B115200));
     EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
     EXPECT_NE(t.c_cflag & CRTSCTS, 0u);
@@ -75,17 +82,16 @@ TEST_F(CharPort, SerialLineIsSetTo115200RawWithFlowControl)
 
 TEST_F(CharPort, SerialLineCarriesBinaryBothWays)
 {
-    PtyPeer peer(dir_ + "/dev/Ttys0", false);
-    ASSERT_TRUE(peer.ok());
-    ASSERT_GE(open_name(peer.port_name()), 0);
+    PtyPeer* peer = open_printer("/dev/Ttys0", false);
+    ASSERT_NE(peer, nullptr);
 
     std::vector<unsigned char> request = {0x1B, 0xFF, 0x46, 0x00, 0x0D, 0x0A};
     EXPECT_EQ(qel_api_printer_write(handle_, request.data(), 6, 1000), 6);
-    EXPECT_EQ(peer.receive(6, 1000), request);
+    EXPECT_EQ(peer->receive(6, 1000), request);
 
     // Bytes a cooked line would change or swallow.
     const std::vector<unsigned char> answer = {0x1B, 0xFF, 0x47, 0x0D, 0x0A, 0x03, 0x7F, 0x00};
-    peer.send(answer);
+    peer->send(answer);
     unsigned char data[8] = {};
     ASSERT_EQ(qel_api_printer_read(handle_, data, 8, 1000), 8);
     EXPECT_EQ(std::vector<unsigned char>(data, data + 8), answer);
@@ -93,10 +99,9 @@ TEST_F(CharPort, SerialLineCarriesBinaryBothWays)
 
 TEST_F(CharPort, ReadReturnsShortWhenThePrinterFallsSilent)
 {
-    PtyPeer peer(dir_ + "/dev/Ttys1", false);
-    ASSERT_TRUE(peer.ok());
-    ASSERT_GE(open_name(peer.port_name()), 0);
-    peer.send({1, 2, 3});
+    PtyPeer* peer = open_printer("/dev/Ttys1", false);
+    ASSERT_NE(peer, nullptr);
+    peer->send({1, 2, 3});
     unsigned char data[5] = {};
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(qel_api_printer_read(handle_, data, 5, 300), 3);
@@ -108,13 +113,12 @@ TEST_F(CharPort, ReadReturnsShortWhenThePrinterFallsSilent)
 
 TEST_F(CharPort, ClearDiscardsStrayBytes)
 {
-    PtyPeer peer(dir_ + "/dev/Ttys0", false);
-    ASSERT_TRUE(peer.ok());
-    ASSERT_GE(open_name(peer.port_name()), 0);
-    peer.send({0x11, 0x22, 0x33});
+    PtyPeer* peer = open_printer("/dev/Ttys0", false);
+    ASSERT_NE(peer, nullptr);
+    peer->send({0x11, 0x22, 0x33});
     usleep(50 * 1000);
     EXPECT_EQ(qel_api_printer_clear(handle_), 1);
-    peer.send({0x44});
+    peer->send({0x44});
     unsigned char byte = 0;
     ASSERT_EQ(qel_api_printer_read(handle_, &byte, 1, 1000), 1);
     EXPECT_EQ(byte, 0x44);
@@ -122,13 +126,12 @@ TEST_F(CharPort, ClearDiscardsStrayBytes)
 
 TEST_F(CharPort, SerialSettingsFollowTheArguments)
 {
-    PtyPeer peer(dir_ + "/dev/Ttys0", false);
-    ASSERT_TRUE(peer.ok());
-    ASSERT_GE(open_name(peer.port_name()), 0);
+    PtyPeer* peer = open_printer("/dev/Ttys0", false);
+    ASSERT_NE(peer, nullptr);
     struct termios t;
 
     EXPECT_EQ(qel_api_printer_set_serial(handle_, 9600, 7, 'E', 2), 1);
-    ASSERT_EQ(tcgetattr(peer.slave_fd(), &t), 0);
+    ASSERT_EQ(tcgetattr(peer->slave_fd(), &t), 0);
     // A pty forces CS8 and drops PARENB whatever is asked; the parity and
     // character size rules are checked on the settings themselves elsewhere.
     EXPECT_EQ(cfgetispeed(&t), static_cast<speed_t>(B9600));
@@ -137,7 +140,7 @@ TEST_F(CharPort, SerialSettingsFollowTheArguments)
     EXPECT_NE(t.c_cflag & CRTSCTS, 0u);
 
     EXPECT_EQ(qel_api_printer_set_serial(handle_, 14400, 8, 'o', 1), 1);
-    ASSERT_EQ(tcgetattr(peer.slave_fd(), &t), 0);
+    ASSERT_EQ(tcgetattr(peer->slave_fd(), &t), 0);
     EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B115200)) << "unknown rates run at 115200";
     EXPECT_NE(t.c_cflag & PARODD, 0u);
     EXPECT_EQ(t.c_cflag & CSTOPB, 0u);
@@ -145,10 +148,9 @@ TEST_F(CharPort, SerialSettingsFollowTheArguments)
 
 TEST_F(CharPort, SerialSettingsDiscardPendingInput)
 {
-    PtyPeer peer(dir_ + "/dev/Ttys0", false);
-    ASSERT_TRUE(peer.ok());
-    ASSERT_GE(open_name(peer.port_name()), 0);
-    peer.send({9, 9, 9});
+    PtyPeer* peer = open_printer("/dev/Ttys0", false);
+    ASSERT_NE(peer, nullptr);
+    peer->send({9, 9, 9});
     usleep(50 * 1000);
     EXPECT_EQ(qel_api_printer_set_serial(handle_, 115200, 8, 'n', 1), 1);
     unsigned char byte = 0;
@@ -157,14 +159,13 @@ TEST_F(CharPort, SerialSettingsDiscardPendingInput)
 
 TEST_F(CharPort, SilentSerialReadReturnsAfterATenthOfASecond)
 {
-    PtyPeer peer(dir_ + "/dev/Ttys0", false);
-    ASSERT_TRUE(peer.ok());
-    ASSERT_GE(open_name(peer.port_name()), 0);
+    PtyPeer* peer = open_printer("/dev/Ttys0", false);
+    ASSERT_NE(peer, nullptr);
     // The port's own descriptor never blocks; a blocking one on the same line
     // shows the line's time-out.
     unsigned char byte = 0;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(read(peer.slave_fd(), &byte, 1), 0);
+    EXPECT_EQ(read(peer->slave_fd(), &byte, 1), 0);
     EXPECT_GE(elapsed_ms(start), 50);
     EXPECT_LT(elapsed_ms(start), 2000);
 }
@@ -172,23 +173,21 @@ TEST_F(CharPort, SilentSerialReadReturnsAfterATenthOfASecond)
 // Printer-class nodes: opened as they are, no line settings.
 TEST_F(CharPort, PrinterClassNodeIsOpenedWithoutLineSettings)
 {
-    PtyPeer peer(dir_ + "/dev/usb/lp0", true);
-    ASSERT_TRUE(peer.ok());
-    ASSERT_GE(open_name(peer.port_name()), 0);
-    EXPECT_EQ(communication, 1);
+    PtyPeer* peer = open_printer("/dev/usb/lp0", true);
+    ASSERT_NE(peer, nullptr);
     struct termios t;
-    ASSERT_EQ(tcgetattr(peer.slave_fd(), &t), 0);
+    ASSERT_EQ(tcgetattr(peer->slave_fd(), &t), 0);
     EXPECT_EQ(t.c_cflag & CRTSCTS, 0u) << "the library must not set a printer-class node";
 
     std::vector<unsigned char> request = {0x1D, 0x61, 0x01, 0x00};
     EXPECT_EQ(qel_api_printer_write(handle_, request.data(), 4, 1000), 4);
-    EXPECT_EQ(peer.receive(4, 1000), request);
-    peer.send({0x1B, 0xFF, 0x02, 0x0E});
+    EXPECT_EQ(peer->receive(4, 1000), request);
+    peer->send({0x1B, 0xFF, 0x02, 0x0E});
     unsigned char header[4] = {};
     ASSERT_EQ(qel_api_printer_read(handle_, header, 4, 1000), 4);
     EXPECT_EQ(header[3], 0x0E);
 
-    peer.send({5, 6, 7});
+    peer->send({5, 6, 7});
     usleep(50 * 1000);
     EXPECT_EQ(qel_api_printer_clear(handle_), 1);
     EXPECT_EQ(qel_api_printer_read(handle_, header, 1, 0), 0);
@@ -305,9 +304,8 @@ TEST_F(CharPort, NameWithoutMarkerKeepsTheEarlierKind)
 
 TEST_F(CharPort, CloseReleasesTheDescriptor)
 {
-    PtyPeer peer(dir_ + "/dev/usb/lp0", true);
-    ASSERT_TRUE(peer.ok());
-    ASSERT_GE(open_name(peer.port_name()), 0);
+    PtyPeer* peer = open_printer("/dev/usb/lp0", true);
+    ASSERT_NE(peer, nullptr);
     const int fd = static_cast<int>(handle_);
     qel_api_printer_close(handle_);
     handle_ = -1;
@@ -318,16 +316,15 @@ TEST_F(CharPort, CloseReleasesTheDescriptor)
 
 TEST_F(CharPort, EmptyTransfersDoNothing)
 {
-    PtyPeer peer(dir_ + "/dev/usb/lp0", true);
-    ASSERT_TRUE(peer.ok());
-    ASSERT_GE(open_name(peer.port_name()), 0);
+    PtyPeer* peer = open_printer("/dev/usb/lp0", true);
+    ASSERT_NE(peer, nullptr);
     unsigned char byte = 1;
     EXPECT_EQ(qel_api_printer_write(handle_, &byte, 0, 100), 0);
     EXPECT_EQ(qel_api_printer_write(handle_, nullptr, 1, 100), 0);
     EXPECT_EQ(qel_api_printer_write(handle_, &byte, -4, 100), 0);
     EXPECT_EQ(qel_api_printer_read(handle_, nullptr, 1, 100), 0);
     EXPECT_EQ(qel_api_printer_write(-1, &byte, 1, 100), 0);
-    EXPECT_TRUE(peer.receive(1, 100).empty());
+    EXPECT_TRUE(peer->receive(1, 100).empty());
 }
 
 } // namespace

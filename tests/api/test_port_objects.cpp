@@ -3,6 +3,7 @@
 #include "Qel_Api.h"
 #include "port.h"
 #include "pty_peer.h"
+#include "temp_dir.h"
 #include "usb_printer.h"
 #include "virtual_printer.h"
 
@@ -17,7 +18,8 @@
 #include <unistd.h>
 #include <vector>
 
-using api_test::PtyPeer;
+using test_support::PtyPeer;
+using TestDir = test_support::TempDir;
 using qel::Port;
 using qel::PortSetup;
 
@@ -56,17 +58,6 @@ std::vector<unsigned char> inquire_status(Port& port)
     }
     return record;
 }
-
-class TestDir
-{
-  public:
-    TestDir() : path_(api_test::make_test_dir()) {}
-    ~TestDir() { api_test::remove_test_dir(path_); }
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
 
 // Two printers on pseudo-terminals and one on emulated USB, each asked for its status twenty
 // times by a thread of its own, all at once. Each printer's record differs in its last byte,
@@ -139,11 +130,20 @@ TEST(ThreePrinters, StatusInquiriesOnThreePortsAtOnce)
     }
 }
 
-// Any tty device is a serial line at the rate asked for, whatever its name.
-TEST(PortObject, SerialLineOnAnyTtyAtTheChosenRate)
+// A scratch directory with a printer-class node in it (raw, as the kernel's usblp makes it).
+class PortObject : public ::testing::Test
 {
-    TestDir dir;
-    PtyPeer peer(dir.path() + "/dev/ttyUSB0", false);
+  protected:
+    void SetUp() override { ASSERT_TRUE(lp_.ok()); }
+
+    TestDir dir_;
+    PtyPeer lp_{dir_.path() + "/dev/usb/lp0", true};
+};
+
+// Any tty device is a serial line at the rate asked for, whatever its name.
+TEST_F(PortObject, SerialLineOnAnyTtyAtTheChosenRate)
+{
+    PtyPeer peer(dir_.path() + "/dev/ttyUSB0", false);
     ASSERT_TRUE(peer.ok());
     int error = 1;
     EXPECT_EQ(Port::open(PortSetup::serial(peer.port_name(), 14400), &error), nullptr);
@@ -178,12 +178,9 @@ TEST(PortObject, SerialLineOnAnyTtyAtTheChosenRate)
 
 // While a port object holds a printer, neither another port object nor the C interface can
 // open it; once it closes, the next opener gets it.
-TEST(PortObject, OneWriterPerPortInOneProcess)
+TEST_F(PortObject, OneWriterPerPortInOneProcess)
 {
-    TestDir dir;
-    PtyPeer peer(dir.path() + "/dev/usb/lp0", true);
-    ASSERT_TRUE(peer.ok());
-    std::string name = peer.port_name();
+    std::string name = lp_.port_name();
     std::unique_ptr<Port> first = Port::open(PortSetup::char_device(name));
     ASSERT_NE(first, nullptr);
     int error = 0;
@@ -219,12 +216,9 @@ template <typename F> int run_child(F child)
 
 // Another program (an inquiry run during a print job) cannot open a printer that is in use,
 // and this one cannot open a printer that another program holds.
-TEST(PortObject, LockedPortCannotBeOpenedByAnotherProcess)
+TEST_F(PortObject, LockedPortCannotBeOpenedByAnotherProcess)
 {
-    TestDir dir;
-    PtyPeer peer(dir.path() + "/dev/usb/lp0", true);
-    ASSERT_TRUE(peer.ok());
-    std::string name = peer.port_name();
+    std::string name = lp_.port_name();
 
     std::unique_ptr<Port> job = Port::open(PortSetup::char_device(name));
     ASSERT_NE(job, nullptr);

@@ -1,4 +1,6 @@
 // The virtual printer on pseudo-terminal links, driven by a plain file-descriptor host.
+#include "child_process.h"
+#include "pty_peer.h"
 #include "virtual_printer.h"
 
 #include <gtest/gtest.h>
@@ -71,16 +73,6 @@ PrinterOptions pty_options(PortKind kind, const std::string& link)
     return ::testing::AssertionFailure() << err;
 }
 
-void make_raw(int fd)
-{
-    termios t{};
-    ::tcgetattr(fd, &t);
-    ::cfmakeraw(&t);
-    t.c_cc[VMIN] = 0;
-    t.c_cc[VTIME] = 1;
-    ::tcsetattr(fd, TCSANOW, &t);
-}
-
 } // namespace
 
 TEST(PtyPrinter, LpLinkIsRawAnswersAndGoesAway)
@@ -136,7 +128,7 @@ TEST(PtyPrinter, TtysLinkLeavesTheLineSettingsToTheHost)
     ASSERT_EQ(::tcgetattr(fd, &t), 0);
     // Until the host configures it the line is a cooked terminal, as a real serial line is.
     EXPECT_TRUE(t.c_lflag & ICANON);
-    make_raw(fd);
+    test_support::make_raw(fd, true);
     ASSERT_TRUE(write_all(fd, {0x1B, 0xFF, 0x46, 0x00}));
     const Bytes answer = read_some(fd, 259);
     ASSERT_EQ(answer.size(), 259u);
@@ -264,27 +256,17 @@ TEST(PtyPrinter, ProgramRunsUntilSigterm)
     const std::string link = dir + "/Ttys7";
     const std::string transcript = dir + "/transcript.txt";
     const std::string out = dir + "/out";
-    int pipe_fds[2];
-    ASSERT_EQ(::pipe(pipe_fds), 0);
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0)
-    {
-        ::dup2(pipe_fds[1], 1);
-        ::close(pipe_fds[0]);
-        ::execl(program, program, "--tty", link.c_str(), "--out", out.c_str(), "--transcript",
-                transcript.c_str(), "--fault", "wrong-type:inquiry", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    ::close(pipe_fds[1]);
-    FILE* lines = ::fdopen(pipe_fds[0], "r");
-    char line[512] = "";
-    ASSERT_NE(std::fgets(line, sizeof line, lines), nullptr);
-    EXPECT_EQ(std::string(line), "READY " + link + "\n");
+    test_support::EmulatorProcess printer;
+    ASSERT_TRUE(test_support::start_emulator(
+        program,
+        {"--tty", link, "--out", out, "--transcript", transcript, "--fault", "wrong-type:inquiry"},
+        printer))
+        << printer.error;
+    EXPECT_EQ(printer.port, link);
 
     const int fd = ::open(link.c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(fd, 0);
-    make_raw(fd);
+    test_support::make_raw(fd, true);
     ASSERT_TRUE(write_all(fd, {0x1D, 0x61, 0x00, 0x01}));
     const Bytes answer = read_some(fd, 18);
     ASSERT_EQ(answer.size(), 18u);
@@ -293,11 +275,7 @@ TEST(PtyPrinter, ProgramRunsUntilSigterm)
     for (int i = 0; i < 200 && !fs::exists(out + "/page-001.pbm"); ++i)
         ::usleep(5000);
     ::close(fd);
-    ::kill(pid, SIGTERM);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    std::fclose(lines);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(test_support::stop_emulator(printer), 0);
     EXPECT_FALSE(fs::is_symlink(link));
 
     std::ifstream pbm(out + "/page-001.pbm", std::ios::binary);

@@ -1,4 +1,5 @@
 // The emulated USB printer driven by libusb-1.0 itself; runs under umockdev-wrapper.
+#include "child_process.h"
 #include "virtual_printer.h"
 
 #include <gtest/gtest.h>
@@ -221,45 +222,18 @@ TEST(UsbPrinter, SplitMergeAndDisconnectFaults)
 TEST(UsbPrinter, ProgramServesAnotherProcess)
 {
     const char* program = QEL_VPRINTER_PROGRAM;
-    int out[2];
-    ASSERT_EQ(::pipe(out), 0);
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0)
-    {
-        ::dup2(out[1], 1);
-        ::close(out[0]);
-        // The printer process must not see the wrapper's own testbed.
-        ::unsetenv("UMOCKDEV_DIR");
-        ::unsetenv("LD_PRELOAD");
-        // Two printers in one process, each with its serial number.
-        ::execl(program, program, "--usb", "--product", "0x0010", "--serial", "SN-FIRST", "--usb",
-                "--serial", "SN-SECOND", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    FILE* lines = ::fdopen(out[0], "r");
-    char line[512];
-    std::string dir;
-    std::vector<std::string> ready;
-    auto next_line = [&]
-    {
-        std::string s = std::fgets(line, sizeof line, lines) ? line : "";
-        if (!s.empty() && s.back() == '\n')
-            s.pop_back();
-        return s;
-    };
-    while (ready.size() < 2)
-    {
-        const std::string s = next_line();
-        if (s.empty())
-            break;
-        if (s.rfind("UMOCKDEV_DIR=", 0) == 0)
-            dir = s.substr(13);
-        if (s.rfind("READY ", 0) == 0)
-            ready.push_back(s.substr(6));
-    }
-    EXPECT_EQ(ready, (std::vector<std::string>{"/dev/bus/usb/001/005", "/dev/bus/usb/001/006"}));
+    // The printer process must not see the wrapper's own testbed. Two printers in one
+    // process, each with its serial number.
+    test_support::EmulatorProcess printer;
+    ASSERT_TRUE(test_support::start_emulator(
+        program,
+        {"--usb", "--product", "0x0010", "--serial", "SN-FIRST", "--usb", "--serial", "SN-SECOND"},
+        printer, {{"UMOCKDEV_DIR", ""}, {"LD_PRELOAD", ""}}))
+        << printer.error;
+    const std::string dir = printer.umockdev_dir;
+    auto next_line = [&] { return test_support::read_line(printer.process, 20000); };
+    EXPECT_EQ(printer.port, "/dev/bus/usb/001/005");
+    EXPECT_EQ(next_line(), "READY /dev/bus/usb/001/006");
     ASSERT_FALSE(dir.empty());
     // The serial number field of the information record (inquiry bit 1).
     auto serial_of = [](UsbHost& host)
@@ -292,7 +266,7 @@ TEST(UsbPrinter, ProgramServesAnotherProcess)
     }
     // Plugged in again: each printer at the next free address; a new enumeration finds it
     // there, and nothing at the old address.
-    ::kill(pid, SIGUSR1);
+    ::kill(printer.process.pid, SIGUSR1);
     EXPECT_EQ(next_line(), "MOVED /dev/bus/usb/001/005 /dev/bus/usb/001/007");
     EXPECT_EQ(next_line(), "MOVED /dev/bus/usb/001/006 /dev/bus/usb/001/008");
     {
@@ -304,10 +278,6 @@ TEST(UsbPrinter, ProgramServesAnotherProcess)
         EXPECT_EQ(moved.descriptor_.idProduct, 0x0010);
         EXPECT_EQ(serial_of(moved), padded_first);
     }
-    ::kill(pid, SIGTERM);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    std::fclose(lines);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(test_support::stop_emulator(printer), 0);
     EXPECT_FALSE(std::filesystem::exists(dir));
 }

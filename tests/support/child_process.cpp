@@ -44,7 +44,10 @@ pid_t spawn(const std::string& program, const std::vector<std::string>& args, co
     if (err >= 0)
         dup2(err, 2);
     for (const auto& [name, value] : env)
-        setenv(name.c_str(), value.c_str(), 1);
+        if (value.empty())
+            unsetenv(name.c_str());
+        else
+            setenv(name.c_str(), value.c_str(), 1);
     execv(program.c_str(), argv.data());
     _exit(127);
 }
@@ -160,17 +163,18 @@ std::string read_line(Background& bg, unsigned timeout_ms)
     return line;
 }
 
-void stop_background(Background& bg)
+int stop_background(Background& bg)
 {
+    int status = -1;
     if (bg.pid > 0)
     {
         kill(bg.pid, SIGTERM);
-        int status = 0;
         wait_for(bg.pid, &status);
     }
     if (bg.out >= 0)
         close(bg.out);
     bg = Background{};
+    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 bool start_emulator(const std::string& program, const std::vector<std::string>& args,
@@ -198,9 +202,9 @@ bool start_emulator(const std::string& program, const std::vector<std::string>& 
     return false;
 }
 
-void stop_emulator(EmulatorProcess& emulator)
+int stop_emulator(EmulatorProcess& emulator)
 {
-    stop_background(emulator.process);
+    return stop_background(emulator.process);
 }
 
 std::vector<std::string> emulator_port_args(const std::string& kind, const std::string& dir)

@@ -11,7 +11,8 @@
 namespace test_support
 {
 
-// Variables added to the child's environment, replacing those of the same name.
+// Variables added to the child's environment, replacing those of the same name; an empty value
+// removes the variable.
 using Env = std::vector<std::pair<std::string, std::string>>;
 
 struct RunResult
@@ -39,8 +40,9 @@ Background start_background(const std::string& program, const std::vector<std::s
                             const Env& env = {});
 // Next line of its standard output without the line end; "" at its end or after timeout_ms.
 std::string read_line(Background& bg, unsigned timeout_ms);
-// SIGTERM, then waits for it to end; safe to call twice.
-void stop_background(Background& bg);
+// SIGTERM, then waits for it to end; safe to call twice. Returns its exit status (0..255), -1
+// when it did not exit or was stopped before.
+int stop_background(Background& bg);
 
 // The printer emulator program serving one port.
 struct EmulatorProcess
@@ -55,7 +57,8 @@ struct EmulatorProcess
 bool start_emulator(const std::string& program, const std::vector<std::string>& args,
                     EmulatorProcess& emulator, const Env& env = {});
 // SIGTERM and wait: the emulator removes its port and writes the rest of its transcript.
-void stop_emulator(EmulatorProcess& emulator);
+// Returns its exit status as stop_background does.
+int stop_emulator(EmulatorProcess& emulator);
 
 // The emulator's arguments for a port of `kind`: "lp" and "tty" are pseudo-terminals linked as
 // dir/dev/usb/lp0 and dir/dev/Ttys0, anything else the emulated USB device.

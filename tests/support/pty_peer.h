@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace api_test
+namespace test_support
 {
 
 class PtyPeer
@@ -35,9 +35,8 @@ class PtyPeer
     std::string link_;
 };
 
-// A fresh directory under TMPDIR for one test's links.
-std::string make_test_dir();
-// Removes a directory tree made by make_test_dir.
-void remove_test_dir(const std::string& dir);
+// Makes a terminal line raw; with timed_reads a read also returns after 0.1 s without bytes
+// (VMIN 0, VTIME 1), as a printer-class node behaves.
+void make_raw(int fd, bool timed_reads);
 
-} // namespace api_test
+} // namespace test_support

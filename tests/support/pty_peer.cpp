@@ -1,14 +1,13 @@
 // pty_peer.cpp - pseudo-terminal pairs standing in for a printer port.
 #include "pty_peer.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <poll.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
-namespace api_test
+namespace test_support
 {
 
 PtyPeer::PtyPeer(const std::string& link_path, bool raw) : link_(link_path)
@@ -18,19 +17,9 @@ PtyPeer::PtyPeer(const std::string& link_path, bool raw) : link_(link_path)
         master_ = slave_ = -1;
         return;
     }
-    struct termios master_settings;
-    tcgetattr(master_, &master_settings);
-    cfmakeraw(&master_settings);
-    tcsetattr(master_, TCSANOW, &master_settings);
+    make_raw(master_, false);
     if (raw)
-    {
-        struct termios settings;
-        tcgetattr(slave_, &settings);
-        cfmakeraw(&settings);
-        settings.c_cc[VMIN] = 0;
-        settings.c_cc[VTIME] = 1;
-        tcsetattr(slave_, TCSANOW, &settings);
-    }
+        make_raw(slave_, true);
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(link_).parent_path(), ec);
     std::filesystem::remove(link_, ec);
@@ -89,24 +78,17 @@ std::vector<unsigned char> PtyPeer::receive(std::size_t n, int timeout_ms)
     return got;
 }
 
-std::string make_test_dir()
+void make_raw(int fd, bool timed_reads)
 {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/api-test-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr)
+    termios settings{};
+    tcgetattr(fd, &settings);
+    cfmakeraw(&settings);
+    if (timed_reads)
     {
-        return {};
+        settings.c_cc[VMIN] = 0;
+        settings.c_cc[VTIME] = 1;
     }
-    return pattern;
+    tcsetattr(fd, TCSANOW, &settings);
 }
 
-void remove_test_dir(const std::string& dir)
-{
-    std::error_code ec;
-    if (!dir.empty())
-    {
-        std::filesystem::remove_all(dir, ec);
-    }
-}
-
-} // namespace api_test
+} // namespace test_support

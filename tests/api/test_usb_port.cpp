@@ -39,14 +39,13 @@ class UsbPort : public ::testing::Test
         DEBUG_MESSAGES = 0;
     }
 
-    // Builds the emulated printer and opens its port; fails the test when that does not work.
-    VirtualPrinter& open_port(PrinterOptions setup = {})
+    // Builds the emulated printer (printer_) and opens its port; returns the handle.
+    intptr_t open_port(PrinterOptions setup = {})
     {
         printer_ = usb_printer(setup);
         std::string name = printer_->port_name();
         handle_ = qel_api_printer_open(name.data());
-        EXPECT_GT(handle_, 0);
-        return *printer_;
+        return handle_;
     }
 
     std::unique_ptr<VirtualPrinter> printer_;
@@ -88,27 +87,25 @@ TEST_F(UsbPort, OpenFindsTheDeviceAndTakesItsEndpoints)
 
 TEST_F(UsbPort, SecondHalfOfAPacketComesFromTheRing)
 {
-    VirtualPrinter& printer = open_port();
-    ASSERT_GT(handle_, 0);
-    printer.queue_answer(bytes_from(0x10, 8));
+    ASSERT_GT(open_port(), 0);
+    printer_->queue_answer(bytes_from(0x10, 8));
 
     unsigned char first[4] = {};
     ASSERT_EQ(qel_api_printer_read(handle_, first, 4, 1000), 4);
     EXPECT_EQ(std::vector<unsigned char>(first, first + 4), bytes_from(0x10, 4));
-    const unsigned submits = printer.usb_activity().in_submits;
+    const unsigned submits = printer_->usb_activity().in_submits;
 
     unsigned char second[4] = {};
     ASSERT_EQ(qel_api_printer_read(handle_, second, 4, 1000), 4);
     EXPECT_EQ(std::vector<unsigned char>(second, second + 4), bytes_from(0x14, 4));
-    EXPECT_EQ(printer.usb_activity().in_submits, submits)
+    EXPECT_EQ(printer_->usb_activity().in_submits, submits)
         << "no device transfer for bytes already held";
 }
 
 TEST_F(UsbPort, IncompleteReadKeepsItsBytesForTheNextRead)
 {
-    VirtualPrinter& printer = open_port();
-    ASSERT_GT(handle_, 0);
-    printer.queue_answer(bytes_from(0x40, 6));
+    ASSERT_GT(open_port(), 0);
+    printer_->queue_answer(bytes_from(0x40, 6));
 
     unsigned char data[10] = {};
     EXPECT_EQ(qel_api_printer_read(handle_, data, 10, 200), 0);
@@ -120,16 +117,15 @@ TEST_F(UsbPort, IncompleteReadKeepsItsBytesForTheNextRead)
 
 TEST_F(UsbPort, ClearDropsWhatAnIncompleteReadLeft)
 {
-    VirtualPrinter& printer = open_port();
-    ASSERT_GT(handle_, 0);
-    printer.queue_answer({1, 2, 3});
+    ASSERT_GT(open_port(), 0);
+    printer_->queue_answer({1, 2, 3});
     unsigned char data[8] = {};
     ASSERT_EQ(qel_api_printer_read(handle_, data, 8, 100), 0);
 
     EXPECT_EQ(qel_api_printer_clear(handle_), 1);
     EXPECT_EQ(m_index_rx_bottom, 0);
     EXPECT_EQ(m_index_rx_top, 0);
-    printer.queue_answer({7, 8});
+    printer_->queue_answer({7, 8});
     ASSERT_EQ(qel_api_printer_read(handle_, data, 2, 1000), 2);
     EXPECT_EQ(data[0], 7);
     EXPECT_EQ(data[1], 8);
@@ -137,11 +133,10 @@ TEST_F(UsbPort, ClearDropsWhatAnIncompleteReadLeft)
 
 TEST_F(UsbPort, ReadLargerThanTheRingNeverSucceeds)
 {
-    VirtualPrinter& printer = open_port();
-    ASSERT_GT(handle_, 0);
+    ASSERT_GT(open_port(), 0);
     for (int i = 0; i < 17; ++i)
     {
-        printer.queue_answer(bytes_from(static_cast<unsigned char>(i * 64), 64));
+        printer_->queue_answer(bytes_from(static_cast<unsigned char>(i * 64), 64));
     }
     std::vector<unsigned char> data(1024);
     // 15 packets fill 960 bytes; the 16th would leave no byte free.
@@ -151,14 +146,13 @@ TEST_F(UsbPort, ReadLargerThanTheRingNeverSucceeds)
 
 TEST_F(UsbPort, PacketLargerThanTheRoomLeftIsRefusedAndTheRingSurvives)
 {
-    VirtualPrinter& printer = open_port();
-    ASSERT_GT(handle_, 0);
+    ASSERT_GT(open_port(), 0);
     for (int i = 0; i < 15; ++i)
     {
-        printer.queue_answer(bytes_from(static_cast<unsigned char>(i), 64));
+        printer_->queue_answer(bytes_from(static_cast<unsigned char>(i), 64));
     }
-    printer.queue_answer(bytes_from(0xA0, 40)); // 1000 held, 24 free
-    printer.queue_answer(bytes_from(0xC0, 64));
+    printer_->queue_answer(bytes_from(0xA0, 40)); // 1000 held, 24 free
+    printer_->queue_answer(bytes_from(0xC0, 64));
     std::vector<unsigned char> data(1010);
     EXPECT_EQ(qel_api_printer_read(handle_, data.data(), 1010, 3000), -3);
 
@@ -171,8 +165,7 @@ TEST_F(UsbPort, PacketLargerThanTheRoomLeftIsRefusedAndTheRingSurvives)
 
 TEST_F(UsbPort, SilentPrinterReadEndsAfterTheTimeout)
 {
-    open_port();
-    ASSERT_GT(handle_, 0);
+    ASSERT_GT(open_port(), 0);
     unsigned char data[4] = {};
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(qel_api_printer_read(handle_, data, 4, 500), 0);
@@ -185,24 +178,22 @@ TEST_F(UsbPort, SilentPrinterReadEndsAfterTheTimeout)
 
 TEST_F(UsbPort, TimeoutZeroMakesExactlyOneTry)
 {
-    VirtualPrinter& printer = open_port();
-    ASSERT_GT(handle_, 0);
+    ASSERT_GT(open_port(), 0);
     unsigned char data[4] = {};
-    const unsigned before = printer.usb_activity().in_submits;
+    const unsigned before = printer_->usb_activity().in_submits;
     EXPECT_EQ(qel_api_printer_read(handle_, data, 4, 0), 0);
-    EXPECT_EQ(printer.usb_activity().in_submits, before + 1);
+    EXPECT_EQ(printer_->usb_activity().in_submits, before + 1);
 }
 
 TEST_F(UsbPort, WriteDeliversEveryByteInOrder)
 {
-    VirtualPrinter& printer = open_port();
-    ASSERT_GT(handle_, 0);
+    ASSERT_GT(open_port(), 0);
     auto data = bytes_from(0, 200);
     EXPECT_EQ(qel_api_printer_write(handle_, data.data(), 200, 1000), 200);
-    EXPECT_EQ(printer.received(), data);
+    EXPECT_EQ(printer_->received(), data);
     EXPECT_EQ(qel_api_printer_write(handle_, data.data(), 0, 1000), 0);
     EXPECT_EQ(qel_api_printer_write(handle_, nullptr, 5, 1000), 0);
-    EXPECT_EQ(printer.received().size(), 200u) << "empty writes send nothing";
+    EXPECT_EQ(printer_->received().size(), 200u) << "empty writes send nothing";
 }
 
 TEST_F(UsbPort, WriteTriesEndingInAnErrorCountOnlyTheBytesTransferred)
@@ -210,11 +201,10 @@ TEST_F(UsbPort, WriteTriesEndingInAnErrorCountOnlyTheBytesTransferred)
     PrinterOptions setup;
     setup.usb.out_piece = 3;
     setup.usb.out_piece_error = true;
-    VirtualPrinter& printer = open_port(setup);
-    ASSERT_GT(handle_, 0);
+    ASSERT_GT(open_port(setup), 0);
     auto data = bytes_from(0x30, 16);
     EXPECT_EQ(qel_api_printer_write(handle_, data.data(), 16, 2000), 16);
-    EXPECT_EQ(printer.received(), data) << "every byte once, in order";
+    EXPECT_EQ(printer_->received(), data) << "every byte once, in order";
 }
 
 TEST_F(UsbPort, WriteToAPrinterThatStopsTakingReportsWhatArrived)
@@ -223,25 +213,22 @@ TEST_F(UsbPort, WriteToAPrinterThatStopsTakingReportsWhatArrived)
     setup.usb.out_piece = 4;
     setup.usb.out_piece_error = true;
     setup.usb.out_limit = 10;
-    VirtualPrinter& printer = open_port(setup);
-    ASSERT_GT(handle_, 0);
+    ASSERT_GT(open_port(setup), 0);
     auto data = bytes_from(0x50, 16);
     EXPECT_EQ(qel_api_printer_write(handle_, data.data(), 16, 300), 10);
-    EXPECT_EQ(printer.received().size(), 10u);
+    EXPECT_EQ(printer_->received().size(), 10u);
 }
 
 TEST_F(UsbPort, SerialSettingsLeaveAUsbPortAlone)
 {
-    open_port();
-    ASSERT_GT(handle_, 0);
+    ASSERT_GT(open_port(), 0);
     EXPECT_EQ(qel_api_printer_set_serial(handle_, 9600, 8, 'E', 2), 1);
     EXPECT_EQ(communication, 2);
 }
 
 TEST_F(UsbPort, ClosedHandleIsNoPort)
 {
-    VirtualPrinter& printer = open_port();
-    ASSERT_GT(handle_, 0);
+    ASSERT_GT(open_port(), 0);
     const intptr_t stale = handle_;
     qel_api_printer_close(handle_);
     handle_ = -1;
@@ -250,7 +237,7 @@ TEST_F(UsbPort, ClosedHandleIsNoPort)
     EXPECT_EQ(qel_api_printer_read(stale, data, 4, 0), 0);
     EXPECT_EQ(qel_api_printer_clear(stale), 0);
     qel_api_printer_close(stale); // a second close must not touch the freed handle
-    EXPECT_EQ(printer.usb_activity().releases, 1u);
+    EXPECT_EQ(printer_->usb_activity().releases, 1u);
 }
 
 TEST_F(UsbPort, DiagnosticsOnlyWhenAskedFor)
@@ -283,8 +270,7 @@ TEST_F(UsbPort, DiagnosticsOnlyWhenAskedFor)
 
 TEST_F(UsbPort, EmptyReadTryIsExplainedInTheDiagnostics)
 {
-    open_port();
-    ASSERT_GT(handle_, 0);
+    ASSERT_GT(open_port(), 0);
     DEBUG_MESSAGES = 1;
     testing::internal::CaptureStdout();
     unsigned char data[2];
@@ -297,8 +283,7 @@ TEST_F(UsbPort, EmptyReadTryIsExplainedInTheDiagnostics)
 
 TEST_F(UsbPort, KindFollowsTheMarkerAndSurvivesClose)
 {
-    open_port();
-    ASSERT_GT(handle_, 0);
+    ASSERT_GT(open_port(), 0);
     qel_api_printer_close(handle_);
     handle_ = -1;
     EXPECT_EQ(communication, 2);

@@ -8,6 +8,7 @@
 #include "printer_boundary.h"
 #include "printer_data_page.h"
 #include "receipt_driver.h"
+#include "spool_recovery.h"
 #include "status_poller.h"
 
 #include <cstdio>
@@ -174,16 +175,21 @@ pappl_system_t* create_system(int num_options, cups_option_t* options, void* /*d
 
     papplSystemLoadState(system, lo_state_file.c_str());
     papplSystemSetSaveCallback(system, lo_save_state, const_cast<char*>(lo_state_file.c_str()));
+    find_leftover_documents(system, spool);
     papplSystemIteratePrinters(
         system, [](pappl_printer_t* printer, void*) { lo_printer_setup(printer); }, nullptr);
     // Once the server runs (sub-commands create a system too): a printer for each attached
-    // QEL printer that has none, then the status thread.
+    // QEL printer that has none and the jobs left by the last run, then the status thread.
     papplSystemAddTimerCallback(
         system, 0, 1,
         [](pappl_system_t* running, void*)
         {
             start_status_poller(running,
-                                [](pappl_system_t* started) { add_attached_printers(started); });
+                                [](pappl_system_t* started)
+                                {
+                                    add_attached_printers(started);
+                                    resubmit_leftover_documents(started);
+                                });
             return false;
         },
         nullptr);

@@ -133,6 +133,18 @@ printer_reasons() {
         sed -n 's/.*printer-state-reasons (.*) = //p'
 }
 
+# wait_reason WORD SECONDS [gone]: the printer-state-reasons hold WORD (with "gone": no longer
+# hold it) within SECONDS; status 1 when the time ran out.
+wait_reason() {
+    local end=$((SECONDS + $2)) now
+    while :; do
+        if printer_reasons | grep -qw "$1"; then now=held; else now=gone; fi
+        [ "$now" = "${3:-held}" ] && return 0
+        [ $SECONDS -le $end ] || return 1
+        sleep 0.5
+    done
+}
+
 # expected_receipt SOURCE.pbm OUT.pbm: what the printer prints of a page image: the middle
 # 576 dots, blank rows above and below the content dropped, 32 blank rows (4 mm) below.
 expected_receipt() {

@@ -24,18 +24,11 @@ same_image "$WORK/pages/page-003.pbm" "$WORK/expected-pwg.pbm" || fail "PNG page
 # Gone: offline within 10 s; back: cleared within 10 s and the next job prints.
 mv "$WORK/pages" "$WORK/pages-1" && mkdir "$WORK/pages"
 stop_emulator
-start=$(date +%s)
-until printer_reasons | grep -q offline; do
-    [ $(($(date +%s) - start)) -le 10 ] || fail "not offline after 10 s: $(printer_reasons)"
-    sleep 0.5
-done
-echo "offline after $(($(date +%s) - start)) s"
+start=$SECONDS
+wait_reason offline 10 || fail "not offline after 10 s: $(printer_reasons)"
+echo "offline after $((SECONDS - start)) s"
 start_emulator
-start=$(date +%s)
-while printer_reasons | grep -q offline; do
-    [ $(($(date +%s) - start)) -le 10 ] || fail "still offline 10 s after the printer came back"
-    sleep 0.5
-done
+wait_reason offline 10 gone || fail "still offline 10 s after the printer came back"
 submit "$WORK/r.pdf" application/pdf
 wait_pages 1
 same_image "$WORK/pages/page-001.pbm" "$WORK/expected.pbm" || fail "page after re-plug differs"

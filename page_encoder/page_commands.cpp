@@ -27,14 +27,24 @@ constexpr uint32_t k_piece_max = 255;
 // Longest literal group and longest run of RLE8.
 constexpr uint32_t k_group_max = 127;
 
-// Writes `data` as pieces "1B F0 cmd m" + m bytes: one piece when it fits in
-// 255 bytes, else 255-byte pieces and a last piece of the remainder, which is
-// written even when it is empty.  Returns the bytes written to `out`.
+// Longest data sent as a single piece.  The printer continues a line after
+// a 255-byte piece with the next piece of the same kind, so a line of exactly
+// 255 bytes needs an empty piece behind it to end it.  The filter's stream
+// has always sent such a line as one piece; the shortest parse ends it.
+uint32_t lo_single_piece_max(Rle8Parse parse)
+{
+    return parse == Rle8Parse::Shortest ? k_piece_max - 1 : k_piece_max;
+}
+
+// Writes `data` as pieces "1B F0 cmd m" + m bytes: one piece when it is at
+// most `single_max` bytes, else 255-byte pieces and a last piece of the
+// remainder, which is written even when it is empty.  Returns the bytes
+// written to `out`.
 uint32_t lo_write_pieces(unsigned char cmd, const unsigned char* data, uint32_t length,
-                         unsigned char* out)
+                         uint32_t single_max, unsigned char* out)
 {
     uint32_t written = 0;
-    if (length <= k_piece_max)
+    if (length <= single_max)
     {
         out[0] = QEL_CMD_ESC;
         out[1] = QEL_CMD_PREFIX;
@@ -201,6 +211,92 @@ bool lo_rle8_scan(const unsigned char* line, uint32_t n, unsigned char* target, 
     return true;
 }
 
+// The shortest RLE8 data of a line, by a dynamic program from the line's end.
+// best(i), the fewest bytes for the bytes from i on, is the least of
+//  - a literal group of k = 1..127 bytes: 1 + k + best(i + k);
+//  - a run group of k = 2..127 copies of line[i]: 2 + best(i + k).
+// Dropping the first byte of a line never makes its data longer (a literal
+// group loses a byte or vanishes, a run of two becomes a literal of one), so
+// best() never grows towards the line's end: the longest run possible at i
+// is the best run.  For the literals, 1 + k + best(i + k) is
+// 1 - i + key(i + k) with key(j) = best(j) + j, whose least value over the
+// window j = i+1..i+127 a monotone queue keeps, so each byte costs O(1).
+//
+// The choice at each position is the control byte of the group starting
+// there; they are kept in `choices` (n bytes), and best() only for the last
+// 128 positions.  *length receives best(0); the groups are written to
+// `target` only when `emit` allows it (best(0) below `emit`).
+//
+// `choices` may be the tail of the room that `target` is in: when the groups
+// on the way to position p are written, they take best(0) - best(p) bytes,
+// no more than the all-literal data of the first p bytes, p + ceil(p / 127),
+// so writing never reaches a choice still to be read as long as `choices`
+// starts at least ceil(n / 127) bytes behind `target`.
+void lo_rle8_shortest(const unsigned char* line, uint32_t n, unsigned char* target,
+                      unsigned char* choices, uint64_t emit, uint64_t* length)
+{
+    constexpr uint32_t k_window = 128; // best(j) for j = i .. i + 127
+    uint64_t best[k_window];
+    uint32_t queue[k_window]; // positions with rising key(), the least first
+    uint32_t queue_head = 0;
+    uint32_t queue_tail = 0;
+    auto key = [&best](uint32_t j) { return best[j % k_window] + j; };
+
+    best[n % k_window] = 0;
+    uint32_t run = 0; // equal bytes from i on
+    for (uint32_t i = n; i-- > 0;)
+    {
+        // The window of literal ends gains i + 1 and loses i + 128.
+        const uint32_t j = i + 1;
+        while (queue_tail != queue_head && key(queue[(queue_tail - 1) % k_window]) >= key(j))
+        {
+            --queue_tail;
+        }
+        queue[queue_tail++ % k_window] = j;
+        if (queue[queue_head % k_window] > uint64_t{i} + k_group_max)
+        {
+            ++queue_head;
+        }
+        const uint64_t literal = 1 + key(queue[queue_head % k_window]) - i;
+        const uint32_t literal_end = queue[queue_head % k_window];
+
+        run = (j < n && line[i] == line[j]) ? run + 1 : 1;
+        const uint32_t run_length = std::min(run, k_group_max);
+        if (run_length >= 2 && 2 + best[(i + run_length) % k_window] <= literal)
+        {
+            best[i % k_window] = 2 + best[(i + run_length) % k_window];
+            choices[i] = static_cast<unsigned char>(0x80 | run_length);
+        }
+        else
+        {
+            best[i % k_window] = literal;
+            choices[i] = static_cast<unsigned char>(literal_end - i);
+        }
+    }
+    *length = best[0];
+    if (best[0] >= emit)
+    {
+        return;
+    }
+    uint64_t size = 0;
+    for (uint32_t i = 0; i < n;)
+    {
+        const unsigned char control = choices[i];
+        target[size++] = control;
+        if (control & 0x80)
+        {
+            target[size++] = line[i];
+            i += control & 0x7Fu;
+        }
+        else
+        {
+            std::memcpy(target + size, line + i, control);
+            size += control;
+            i += control;
+        }
+    }
+}
+
 } // namespace
 
 unsigned char density_for_step(unsigned step)
@@ -247,7 +343,7 @@ void append_page_start(const TS_QEL_PAGE_SETTINGS& settings, TS_QEL_PAGE_STREAM&
 }
 
 uint32_t encode_dot_line(unsigned char* out, const unsigned char* ub_dot_line,
-                         uint32_t dot_line_size)
+                         uint32_t dot_line_size, Rle8Parse parse)
 {
     if (out == nullptr || ub_dot_line == nullptr || dot_line_size == 0)
     {
@@ -256,10 +352,23 @@ uint32_t encode_dot_line(unsigned char* out, const unsigned char* ub_dot_line,
     const uint32_t n = dot_line_size;
     const uint64_t target = graphics_target_size(n);
     uint64_t rle_length = 0;
-    if (lo_rle8_scan(ub_dot_line, n, out + 4, target - 4, &rle_length) && rle_length < n)
+    bool f_rle = false;
+    if (parse == Rle8Parse::Shortest)
+    {
+        // The choices take the last n bytes of the room, well over
+        // ceil(n / 127) bytes behind the data.
+        unsigned char* choices = out + dot_line_room(n) - n;
+        lo_rle8_shortest(ub_dot_line, n, out + 4, choices, n, &rle_length);
+        f_rle = rle_length < n;
+    }
+    else
+    {
+        f_rle = lo_rle8_scan(ub_dot_line, n, out + 4, target - 4, &rle_length) && rle_length < n;
+    }
+    if (f_rle)
     {
         const auto length = static_cast<uint32_t>(rle_length);
-        if (length <= k_piece_max)
+        if (length <= lo_single_piece_max(parse))
         {
             out[0] = QEL_CMD_ESC;
             out[1] = QEL_CMD_PREFIX;
@@ -284,7 +393,7 @@ uint32_t encode_dot_line(unsigned char* out, const unsigned char* ub_dot_line,
         }
         return length + 4 * (i_parts + 1);
     }
-    return lo_write_pieces(QEL_CMD_UNCOMPRESSED, ub_dot_line, n, out);
+    return lo_write_pieces(QEL_CMD_UNCOMPRESSED, ub_dot_line, n, lo_single_piece_max(parse), out);
 }
 
 void append_repeat_lines(uint64_t count, TS_QEL_PAGE_STREAM& stream)

@@ -42,6 +42,20 @@ unsigned char path_for_position(unsigned position);
 // the printer, then the paper path.
 void append_page_start(const TS_QEL_PAGE_SETTINGS& settings, TS_QEL_PAGE_STREAM& stream);
 
+// How a dot line's RLE8 data is cut into groups.  The printer takes literal
+// groups (control 01..7F, then that many bytes) and run groups (control
+// 80 | k, then the byte repeated k times); the groups of one line form one
+// stream that its 255-byte pieces may cut anywhere, even inside a group.
+enum class Rle8Parse : unsigned char
+{
+    // A run starts at the first pair of equal neighbours within 127 bytes;
+    // the bytes before it are a literal group.  The filter's byte stream.
+    FirstPair,
+    // The fewest RLE8 bytes the printer's groups can carry the line in: one
+    // dynamic program over the line, linear in its width.
+    Shortest,
+};
+
 // Size of the scratch area an RLE8 encoding of a line of n bytes may use;
 // larger than any RLE8 result.
 constexpr uint64_t graphics_target_size(uint64_t n)
@@ -56,15 +70,18 @@ constexpr uint64_t dot_line_room(uint64_t n)
     return graphics_target_size(n) + 4;
 }
 
-// The graphics command(s) of one dot line: RLE8 when its data is shorter than
-// the line, else plain; either cut into 255-byte pieces with a last piece of
-// the remainder (written even when empty).  The RLE8 data is scanned straight
-// into `out` behind room for its header, so `out` must have
-// dot_line_room(dot_line_size) bytes.  Returns the bytes written (0 for a
-// null pointer or an empty line).
+// The graphics command(s) of one dot line: RLE8 (groups as `parse` cuts
+// them) when its data is shorter than the line, else plain; either cut into
+// 255-byte pieces with a last piece of the remainder (written even when
+// empty; with the shortest parse also behind data of exactly 255 bytes, which
+// the printer would otherwise join with the next line's piece).  The RLE8 data is built straight in
+// `out` behind room for its header (the shortest parse keeps its choices at the far end of the same
+// room), so `out` must have dot_line_room(dot_line_size) bytes.  Returns the
+// bytes written (0 for a null pointer or an empty line).
 uint32_t encode_dot_line(unsigned char* out,               // O - room for the commands
                          const unsigned char* ub_dot_line, // I - the dot line
-                         uint32_t dot_line_size);          // I - bytes in the line
+                         uint32_t dot_line_size,           // I - bytes in the line
+                         Rle8Parse parse = Rle8Parse::FirstPair);
 
 // Appends repeat commands for `count` lines equal to the last one sent
 // (1B F0 04 01 k, k <= 255 each); nothing for 0.

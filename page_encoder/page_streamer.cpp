@@ -35,7 +35,7 @@ void lo_encode_line(TS_QEL_PAGE_STREAMER& s, const unsigned char* line, TS_QEL_P
     // its capacity, so this costs no allocation once the stream has grown.
     const size_t used = out.size();
     out.resize(used + static_cast<size_t>(dot_line_room(width)));
-    out.resize(used + encode_dot_line(out.data() + used, line, width));
+    out.resize(used + encode_dot_line(out.data() + used, line, width, s.layout.rle8_parse));
     std::memcpy(s.dot_last_line.data(), line, width);
     s.f_has_last_line = true;
 }

@@ -30,6 +30,9 @@ struct TS_QEL_PAGE_LAYOUT
     bool f_trim_top = false;    // leading blank lines are dropped
     bool f_form_feed = false;   // the page end begins with a form feed
     bool f_cut = false;         // the page end cuts the paper
+    // Groups of the RLE8 lines: the filter's first-pair scan unless the
+    // caller asks for the shortest data.
+    Rle8Parse rle8_parse = Rle8Parse::FirstPair;
 };
 
 struct TS_QEL_PAGE_STREAMER

@@ -69,6 +69,8 @@ TS_QEL_PAGE_LAYOUT page_layout(const ReceiptChoices& choices, uint32_t width_byt
     layout.f_trim_top = choices.trim == BlankTrim::TopAndBottom;
     layout.f_form_feed = choices.form_feed;
     layout.f_cut = choices.cut == CutMode::AfterPage;
+    // Every byte saved is time on a serial line: the fewest RLE8 bytes.
+    layout.rle8_parse = Rle8Parse::Shortest;
     return layout;
 }
 

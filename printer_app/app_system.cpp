@@ -51,7 +51,8 @@ const char* lo_mime_detect(const unsigned char* header, size_t size, void* /*dat
 // check for a job to start reads the printer's current job without the printer's lock and the
 // job is marked as printing only by the thread it starts: a job ending, a streamed raster job
 // or a status exchange ending while another job is submitted starts a waiting job twice, on two
-// threads over one device.
+// threads over one device. One active job makes that rarer but cannot rule it out (a finished
+// job leaves the list before its thread's last check); job_threads.cpp does.
 void lo_printer_setup(pappl_printer_t* printer)
 {
     add_printer_data_link(printer);

@@ -1,6 +1,6 @@
 // Exchanges against the recording port (fake_port.h) that must fail on a
-// printer's bad answer: one fresh port per answer, the failure message
-// checked, and nothing sent after the failure.
+// printer's bad answer or a broken write: one fresh port per case, the
+// failure message checked, and nothing sent or read after the failure.
 #pragma once
 
 #include "fake_port.h"
@@ -42,6 +42,18 @@ inline void expect_failing_answers(const std::vector<FailingAnswer>& cases,
             EXPECT_EQ(writes().size(), k.writes);
         }
     }
+}
+
+// Runs `exchange` on a fresh port whose write number `nth` moves only `moved` bytes: it must
+// return `message` and read nothing after the broken write.
+inline void expect_failing_write(unsigned nth, int moved, const char* message,
+                                 const std::function<const char*()>& exchange)
+{
+    SCOPED_TRACE(::testing::Message() << message << " (write " << nth << ")");
+    reset();
+    fail_write(nth, moved);
+    EXPECT_STREQ(exchange(), message);
+    EXPECT_TRUE(reads().empty());
 }
 
 } // namespace fake_port

@@ -200,13 +200,16 @@ TEST_P(ConfigTool, RejectedInputLeavesThePrinterUntouched)
     EXPECT_TRUE(printer.vp->received().empty()); // the port was never opened
 }
 
+// A fault of the printer (--fault) and the failure it causes.
+struct FaultMessage
+{
+    const char* fault;
+    const char* message;
+};
+
 TEST_P(ConfigTool, DownloadFailures)
 {
-    struct Case
-    {
-        const char* fault;
-        const char* message;
-    } cases[] = {
+    const FaultMessage cases[] = {
         {"wrong-type:config-download:0",
          "Mismatch in type of received download configuration data response header"},
         {"wrong-size:config-download:0",
@@ -216,7 +219,7 @@ TEST_P(ConfigTool, DownloadFailures)
         {"short:config-download:0", "Did not receive configuration data"},
         {"silent:config-download:0", "Did not receive configuration data response header"},
     };
-    for (const Case& k : cases)
+    for (const FaultMessage& k : cases)
     {
         // Only the request goes out: no reset after the failure.
         expect_failed_exchange(k.fault, {"-d", "-r"}, {}, "# <banner>\n",
@@ -229,11 +232,8 @@ TEST_P(ConfigTool, DownloadFailures)
 
 TEST_P(ConfigTool, UploadFailures)
 {
-    struct Case
-    {
-        const char* fault;
-        const char* message;
-    } cases[] = {
+    const std::string input = block_line(changed_block());
+    const FaultMessage cases[] = {
         {"wrong-type:config-upload:0",
          "Mismatch in type of received upload configuration data response header"},
         {"cancel:config-upload:0",
@@ -242,8 +242,7 @@ TEST_P(ConfigTool, UploadFailures)
          "Mismatch in size of received upload configuration data response header"},
         {"silent:config-upload:0", "Did not receive configuration data response header"},
     };
-    const std::string input = block_line(changed_block());
-    for (const Case& k : cases)
+    for (const FaultMessage& k : cases)
     {
         // Neither download nor reset follows a failed upload.
         expect_failed_exchange(k.fault, {"-u", "-d", "-r"}, input,

@@ -81,11 +81,9 @@ TEST_F(ConfigExchange, DownloadFailures)
         },
         [&] { return lo_download_configuration_data(kPrinter, block.data(), 255); });
 
-    fake_port::reset();
-    fake_port::fail_write(1, 3);
-    EXPECT_STREQ(lo_download_configuration_data(kPrinter, block.data(), 255),
-                 "Could not send configuration data download request to printer");
-    EXPECT_TRUE(fake_port::reads().empty());
+    fake_port::expect_failing_write(
+        1, 3, "Could not send configuration data download request to printer",
+        [&] { return lo_download_configuration_data(kPrinter, block.data(), 255); });
 }
 
 TEST_F(ConfigExchange, UploadSendsHeaderThenBlock)
@@ -122,18 +120,12 @@ TEST_F(ConfigExchange, UploadFailures)
         },
         [&] { return lo_upload_configuration_data(kPrinter, block.data(), 255); });
 
-    fake_port::reset();
-    fake_port::fail_write(1, 2);
-    EXPECT_STREQ(lo_upload_configuration_data(kPrinter, block.data(), 255),
-                 "Could not send configuration data upload request to printer 1");
+    const auto upload = [&] { return lo_upload_configuration_data(kPrinter, block.data(), 255); };
+    fake_port::expect_failing_write(
+        1, 2, "Could not send configuration data upload request to printer 1", upload);
     EXPECT_EQ(fake_port::writes().size(), 1u); // the block does not follow a broken header
-    EXPECT_TRUE(fake_port::reads().empty());
-
-    fake_port::reset();
-    fake_port::fail_write(2, 254);
-    EXPECT_STREQ(lo_upload_configuration_data(kPrinter, block.data(), 255),
-                 "Could not send configuration data upload request to printer");
-    EXPECT_TRUE(fake_port::reads().empty());
+    fake_port::expect_failing_write(
+        2, 254, "Could not send configuration data upload request to printer", upload);
 }
 
 TEST_F(ConfigExchange, ResetSendsOnlyTheCommand)
@@ -146,7 +138,6 @@ TEST_F(ConfigExchange, ResetSendsOnlyTheCommand)
     EXPECT_EQ(c[1].bytes, (Bytes{0x1B, 0xF2, 0x03, 0x00}));
     EXPECT_EQ(c[1].timeout_ms, 500u);
 
-    fake_port::reset();
-    fake_port::fail_write(1, 3);
-    EXPECT_STREQ(lo_reset_printer(kPrinter), "Could not send hard reset command to printer");
+    fake_port::expect_failing_write(1, 3, "Could not send hard reset command to printer",
+                                    [&] { return lo_reset_printer(kPrinter); });
 }

@@ -79,6 +79,18 @@ class MonitorPath : public ::testing::Test
         return run_filter(options);
     }
 
+    // Starts the monitor and prints one page, which must succeed: exit status 0, the page
+    // counted, the printer ready again. Returns the packages the monitor received.
+    std::vector<TS_MONITOR_PACKAGE> print_one_page(const TS_RASTER_PAGE& page)
+    {
+        EXPECT_TRUE(fake_monitor_start(monitor_));
+        const TS_FILTER_RUN run = run_job({page});
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(status_lines(run.err),
+                  (std::vector<std::string>{"PAGE: 1 1", "INFO: Ready to print."}));
+        return fake_monitor_packages(monitor_);
+    }
+
     // Every package is a whole header with the right synchronization word.
     void expect_well_formed(const std::vector<TS_MONITOR_PACKAGE>& packages)
     {
@@ -142,13 +154,8 @@ TEST_F(MonitorPath, PauseHoldsThePageAndAWrongSyncCountsAsNone)
     // goes over after the fourth poll.
     monitor_.script = {k_pause, k_pause, k_pause,
                        monitor_answer(EV_QEL_TB_DRIVER_IO_MSG_RESPONSE_STOP_PRINTING, true)};
-    ASSERT_TRUE(fake_monitor_start(monitor_));
     const TS_RASTER_PAGE page = pattern_page(72, 30, 3);
-    const TS_FILTER_RUN run = run_job({page});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(status_lines(run.err),
-              (std::vector<std::string>{"PAGE: 1 1", "INFO: Ready to print."}));
-    const auto packages = fake_monitor_packages(monitor_);
+    const auto packages = print_one_page(page);
     expect_well_formed(packages);
     EXPECT_EQ(package_ids(packages), (std::vector<int32_t>{START, POLL, POLL, POLL, POLL, SETTINGS,
                                                            DATA, POLL, LAST, POLL}));
@@ -199,12 +206,7 @@ TEST_F(MonitorPath, LastPageWaitEndsAfterFifteenSeconds)
     // second after LAST_PAGE and gives up after 15 s, still with success.
     monitor_.default_answer = k_none;
     monitor_.f_stop_after_last_page = false;
-    ASSERT_TRUE(fake_monitor_start(monitor_));
-    const TS_FILTER_RUN run = run_job({pattern_page(72, 10, 7)});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(status_lines(run.err),
-              (std::vector<std::string>{"PAGE: 1 1", "INFO: Ready to print."}));
-    const auto ids = package_ids(fake_monitor_packages(monitor_));
+    const auto ids = package_ids(print_one_page(pattern_page(72, 10, 7)));
     const auto last = std::find(ids.begin(), ids.end(), LAST);
     ASSERT_NE(last, ids.end());
     const auto polls_after = std::count(last, ids.end(), POLL);
@@ -397,13 +399,8 @@ TEST_F(MonitorPath, SlowAnswersWithinTheTimeOutAreTaken)
     monitor_.script = {slow_pause};
     monitor_.default_answer = k_start;
     monitor_.default_answer.delay_ms = 1500;
-    ASSERT_TRUE(fake_monitor_start(monitor_));
     const TS_RASTER_PAGE page = pattern_page(72, 20, 14);
-    const TS_FILTER_RUN run = run_job({page});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(status_lines(run.err),
-              (std::vector<std::string>{"PAGE: 1 1", "INFO: Ready to print."}));
-    const auto packages = fake_monitor_packages(monitor_);
+    const auto packages = print_one_page(page);
     EXPECT_EQ(package_ids(packages),
               (std::vector<int32_t>{START, POLL, POLL, SETTINGS, DATA, POLL, LAST, POLL}));
     ASSERT_EQ(packages.size(), 8u);

@@ -33,6 +33,22 @@ bool fail(std::string* error, const std::string& what)
     return false;
 }
 
+// Creates path (fopen mode), lets `write` fill it (it returns what went wrong, "" for nothing)
+// and closes it; a failure is reported with the path.
+template <typename Write>
+bool write_whole_file(const std::string& path, const char* mode, std::string* error, Write write)
+{
+    File f(std::fopen(path.c_str(), mode));
+    if (!f)
+        return fail(error, path + ": " + std::strerror(errno));
+    const std::string why = write(f.get());
+    if (!why.empty())
+        return fail(error, path + ": " + why);
+    if (std::fclose(f.release()) != 0)
+        return fail(error, path + ": " + std::strerror(errno));
+    return true;
+}
+
 std::string setting_text(const std::optional<std::uint8_t>& v)
 {
     return v ? std::to_string(*v) : std::string("none");
@@ -84,44 +100,40 @@ bool png_write_rows(std::FILE* f, std::size_t width_bytes, std::size_t height,
 
 bool write_png(const Page& page, const std::string& path, std::string* error)
 {
-    File f(std::fopen(path.c_str(), "wb"));
-    if (!f)
-        return fail(error, path + ": " + std::strerror(errno));
-    // PNG has no empty images: a page without dot lines becomes one white row.
-    std::vector<std::uint8_t> image = page.bitmap();
-    std::size_t height = page.lines.size();
-    if (height == 0)
-    {
-        image.assign(page.width_bytes, 0);
-        height = 1;
-    }
-    std::string why;
-    if (!png_write_rows(f.get(), page.width_bytes, height, image, why))
-        return fail(error, path + ": " + why);
-    if (std::fclose(f.release()) != 0)
-        return fail(error, path + ": " + std::strerror(errno));
-    return true;
+    return write_whole_file(path, "wb", error,
+                            [&](std::FILE* f)
+                            {
+                                // PNG has no empty images: a page without dot lines becomes
+                                // one white row.
+                                std::vector<std::uint8_t> image = page.bitmap();
+                                std::size_t height = page.lines.size();
+                                if (height == 0)
+                                {
+                                    image.assign(page.width_bytes, 0);
+                                    height = 1;
+                                }
+                                std::string why;
+                                png_write_rows(f, page.width_bytes, height, image, why);
+                                return why;
+                            });
 }
 
 bool write_pbm(const Page& page, const std::string& path, std::string* error)
 {
-    File f(std::fopen(path.c_str(), "wb"));
-    if (!f)
-        return fail(error, path + ": " + std::strerror(errno));
-    const std::vector<std::uint8_t> image = page.bitmap();
-    std::fprintf(f.get(), "P4\n%zu %zu\n", page.width_bytes * 8, page.lines.size());
-    if (!image.empty() && std::fwrite(image.data(), 1, image.size(), f.get()) != image.size())
-        return fail(error, path + ": short write");
-    if (std::fclose(f.release()) != 0)
-        return fail(error, path + ": " + std::strerror(errno));
-    return true;
+    return write_whole_file(
+        path, "wb", error,
+        [&](std::FILE* f)
+        {
+            const std::vector<std::uint8_t> image = page.bitmap();
+            std::fprintf(f, "P4\n%zu %zu\n", page.width_bytes * 8, page.lines.size());
+            const bool whole =
+                image.empty() || std::fwrite(image.data(), 1, image.size(), f) == image.size();
+            return std::string(whole ? "" : "short write");
+        });
 }
 
 bool write_settings(const Page& page, const std::string& path, std::string* error)
 {
-    File f(std::fopen(path.c_str(), "w"));
-    if (!f)
-        return fail(error, path + ": " + std::strerror(errno));
     std::ostringstream s;
     s << "page=" << page.index + 1 << "\n"
       << "complete=" << page.complete << "\n"
@@ -142,11 +154,13 @@ bool write_settings(const Page& page, const std::string& path, std::string* erro
       << "form_feed=" << page.form_feed << "\n"
       << "cut=" << static_cast<unsigned>(page.cut) << "\n";
     const std::string text = s.str();
-    if (std::fwrite(text.data(), 1, text.size(), f.get()) != text.size())
-        return fail(error, path + ": short write");
-    if (std::fclose(f.release()) != 0)
-        return fail(error, path + ": " + std::strerror(errno));
-    return true;
+    return write_whole_file(path, "w", error,
+                            [&](std::FILE* f)
+                            {
+                                const bool whole =
+                                    std::fwrite(text.data(), 1, text.size(), f) == text.size();
+                                return std::string(whole ? "" : "short write");
+                            });
 }
 
 bool write_page_files(const Page& page, const std::string& dir, std::string* error)

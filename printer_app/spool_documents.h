@@ -17,10 +17,12 @@ struct SpooledDocument
 {
     int printer_id = 0;
     int job_id = 0;
-    std::string path;   // directory + "/" + file name
-    std::string name;   // the job name as PAPPL put it in the file name
-    std::string format; // MIME media type from the extension; empty for "prn" (the printer's
-                        // own command stream, the only other format the application takes)
+    std::string path; // directory + "/" + file name
+    std::string name; // the job name as PAPPL put it in the file name
+    // MIME media type from the extension, a string that lives as long as the program (PAPPL
+    // keeps a job's format by its pointer); empty for "prn" (the printer's own command stream,
+    // the only other format the application takes).
+    const char* format = "";
 };
 
 // A spooled document's file name with an extension of a format the application prints;

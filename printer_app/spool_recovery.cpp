@@ -4,6 +4,7 @@
 #include "receipt_driver.h"
 #include "spool_documents.h"
 
+#include <deque>
 #include <dirent.h>
 #include <mutex>
 #include <set>
@@ -16,6 +17,9 @@ namespace
 
 std::mutex lo_mutex;
 std::vector<SpooledDocument> lo_found;
+// PAPPL 1.3.1 keeps a job's name by the pointer it was given: the names of the jobs made
+// here stay for the program's life.
+std::deque<std::string> lo_job_names;
 
 } // namespace
 
@@ -67,10 +71,10 @@ void resubmit_leftover_documents(pappl_system_t* system)
         // New jobs get numbers after the old ones: no new document can take an old one's name.
         if (papplPrinterGetNextJobID(printer) <= doc.job_id)
             papplPrinterSetNextJobID(printer, doc.job_id + 1);
-        pappl_job_t* job =
-            papplJobCreateWithFile(printer, "qel-printer-app",
-                                   (doc.format.empty() ? QEL_COMMAND_FORMAT : doc.format.c_str()),
-                                   doc.name.c_str(), 0, nullptr, doc.path.c_str());
+        const char* name = lo_job_names.emplace_back(doc.name).c_str();
+        pappl_job_t* job = papplJobCreateWithFile(printer, "qel-printer-app",
+                                                  (*doc.format ? doc.format : QEL_COMMAND_FORMAT),
+                                                  name, 0, nullptr, doc.path.c_str());
         if (job)
             papplLogJob(job, PAPPL_LOGLEVEL_INFO,
                         "Printing again job %d, accepted but not printed before the last stop.",

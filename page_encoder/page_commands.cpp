@@ -217,10 +217,14 @@ bool lo_rle8_scan(const unsigned char* line, uint32_t n, unsigned char* target, 
 //  - a run group of k = 2..127 copies of line[i]: 2 + best(i + k).
 // Dropping the first byte of a line never makes its data longer (a literal
 // group loses a byte or vanishes, a run of two becomes a literal of one), so
-// best() never grows towards the line's end: the longest run possible at i
-// is the best run.  For the literals, 1 + k + best(i + k) is
-// 1 - i + key(i + k) with key(j) = best(j) + j, whose least value over the
-// window j = i+1..i+127 a monotone queue keeps, so each byte costs O(1).
+// best() never grows towards the line's end: of the runs at i the longest,
+// r bytes, is the best.  Where r >= 2 it also beats every literal: one
+// inside the equal bytes costs no less than a run, and one of k > r bytes no
+// less than the run followed by a literal of the k - r others
+// (1 + k >= 2 + 1 + k - r).  Elsewhere only the literals count, and
+// 1 + k + best(i + k) is 1 - i + key(i + k) with key(j) = best(j) + j, whose
+// least value over the window j = i+1..i+127 a monotone queue keeps, so
+// each byte costs O(1).
 //
 // The choice at each position is the control byte of the group starting
 // there; they are kept in `choices` (n bytes), and best() only for the last
@@ -237,41 +241,58 @@ void lo_rle8_shortest(const unsigned char* line, uint32_t n, unsigned char* targ
 {
     constexpr uint32_t k_window = 128; // best(j) for j = i .. i + 127
     uint64_t best[k_window];
-    uint32_t queue[k_window]; // positions with rising key(), the least first
+    // The queue: literal ends with rising keys from the oldest, the head, on.
+    // Its head and its newest key also stay in registers: they are read for
+    // every byte, mostly right after they were written.
+    uint32_t queue_end[k_window];
+    uint64_t queue_key[k_window];
     uint32_t queue_head = 0;
     uint32_t queue_tail = 0;
-    auto key = [&best](uint32_t j) { return best[j % k_window] + j; };
+    uint32_t head_end = 0;
+    uint64_t head_key = 0;
+    uint64_t tail_key = 0;
 
     best[n % k_window] = 0;
-    uint32_t run = 0; // equal bytes from i on
+    uint64_t best_next = 0; // best(i + 1)
+    uint32_t run = 0;       // equal bytes from i on
     for (uint32_t i = n; i-- > 0;)
     {
         // The window of literal ends gains i + 1 and loses i + 128.
         const uint32_t j = i + 1;
-        while (queue_tail != queue_head && key(queue[(queue_tail - 1) % k_window]) >= key(j))
+        const uint64_t key = best_next + j;
+        while (queue_tail != queue_head && tail_key >= key)
         {
             --queue_tail;
+            tail_key = queue_key[(queue_tail - 1) % k_window];
         }
-        queue[queue_tail++ % k_window] = j;
-        if (queue[queue_head % k_window] > uint64_t{i} + k_group_max)
+        queue_end[queue_tail % k_window] = j;
+        queue_key[queue_tail % k_window] = key;
+        tail_key = key;
+        if (queue_tail++ == queue_head)
+        {
+            head_end = j;
+            head_key = key;
+        }
+        else if (head_end > uint64_t{i} + k_group_max)
         {
             ++queue_head;
+            head_end = queue_end[queue_head % k_window];
+            head_key = queue_key[queue_head % k_window];
         }
-        const uint64_t literal = 1 + key(queue[queue_head % k_window]) - i;
-        const uint32_t literal_end = queue[queue_head % k_window];
 
         run = (j < n && line[i] == line[j]) ? run + 1 : 1;
-        const uint32_t run_length = std::min(run, k_group_max);
-        if (run_length >= 2 && 2 + best[(i + run_length) % k_window] <= literal)
+        if (run >= 2)
         {
-            best[i % k_window] = 2 + best[(i + run_length) % k_window];
+            const uint32_t run_length = std::min(run, k_group_max);
+            best_next = 2 + best[(i + run_length) % k_window];
             choices[i] = static_cast<unsigned char>(0x80 | run_length);
         }
         else
         {
-            best[i % k_window] = literal;
-            choices[i] = static_cast<unsigned char>(literal_end - i);
+            best_next = 1 + head_key - i;
+            choices[i] = static_cast<unsigned char>(head_end - i);
         }
+        best[i % k_window] = best_next;
     }
     *length = best[0];
     if (best[0] >= emit)

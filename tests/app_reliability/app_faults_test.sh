@@ -33,22 +33,6 @@ wait_job_end() {
     echo "$state"
 }
 
-# wait_reason WORD SECONDS / wait_no_reason WORD SECONDS: printer-state-reasons.
-wait_reason() {
-    for _ in $(seq $(($2 * 5))); do
-        printer_reasons | grep -qw "$1" && return 0
-        sleep 0.2
-    done
-    return 1
-}
-wait_no_reason() {
-    for _ in $(seq $(($2 * 5))); do
-        printer_reasons | grep -qw "$1" || return 0
-        sleep 0.2
-    done
-    return 1
-}
-
 # A long receipt of random dots (nothing to compress: about 290 KB of commands).
 long_receipt() {
     pgmnoise 639 4000 | pamditherbw -threshold | pamtopnm > "$WORK/noise.pbm"
@@ -108,7 +92,7 @@ case_usb_replug() {
     # Found again by its serial number: the next receipt prints whole.
     submit "$WORK/r.pdf" application/pdf
     check_page 2 "$WORK/expected.pbm"
-    wait_no_reason offline 10 || fail "still offline after printing: $(printer_reasons)"
+    wait_reason offline 10 gone || fail "still offline after printing: $(printer_reasons)"
     app_log | grep -q "The printer was left inside 1B F0" || fail "the cut command was not finished"
     end_checks 1
 }
@@ -127,7 +111,7 @@ case_status() {
     submit "$WORK/r.pdf" application/pdf
     check_page 1 "$WORK/expected.pbm"
     # Answers right again from the fifth exchange on (one every 3 s while idle).
-    wait_no_reason offline 30 || fail "still offline once the printer answers: $(printer_reasons)"
+    wait_reason offline 30 gone || fail "still offline once the printer answers: $(printer_reasons)"
     app_log | grep -q "The printer does not answer" || fail "no message in the log"
     app_log | grep -q "^I .*Ready\.$" || fail "no \"Ready.\" after the right answers"
     submit "$WORK/r.png" image/png

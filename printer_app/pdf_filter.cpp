@@ -68,6 +68,7 @@ bool pdf_filter(pappl_job_t* job, pappl_device_t* device, void* /*data*/)
                           "-sDEVICE=pbmraw",
                           "-r203",
                           "-sOutputFile=-",
+                          "-sstdout=%stderr", // its messages, kept out of the pages
                           "--",
                           input.c_str(),
                           nullptr};
@@ -132,13 +133,18 @@ bool pdf_filter(pappl_job_t* job, pappl_device_t* device, void* /*data*/)
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR)
     {
     }
-    if (!papplJobIsCanceled(job) && (!WIFEXITED(status) || WEXITSTATUS(status) != 0))
-    {
+    const bool gs_failed = !WIFEXITED(status) || WEXITSTATUS(status) != 0;
+    if (gs_failed && !papplJobIsCanceled(job))
         papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Ghostscript failed (status %d).", status);
+    if (ok && (gs_failed || page == 0) && !papplJobIsCanceled(job))
+    {
+        // (A page cut short has already said so.)
+        papplJobSetMessage(job, "The PDF document cannot be printed: %s.",
+                           page == 0 ? "Ghostscript finds no page in it"
+                                     : "Ghostscript stops with an error in it");
+        papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
         ok = false;
     }
-    if (page == 0 && !papplJobIsCanceled(job))
-        ok = false;
     return ok;
 }
 

@@ -54,6 +54,8 @@ struct ReceiptJob
     std::vector<unsigned char> line;
     uint32_t src_bits = 0, offset = 0, printable = 576;
     bool page_end_pending = false; // the last page end waits for the cut at the job's end
+    uint32_t page_lines = 0, lines_received = 0; // the page's height and the lines come so far
+    bool damaged = false;                        // the document's data ended inside a page
 
     // Copies this driver makes itself: PAPPL repeats the pages of images, but streams PWG and
     // Apple raster once whatever the copies, and the PDF filter renders each page once. The
@@ -328,6 +330,8 @@ bool receipt_start_page(pappl_job_t* job, pappl_pr_options_t* options, pappl_dev
     rj->offset = rj->src_bits > rj->printable ? (rj->src_bits - rj->printable) / 2 : 0;
     const uint32_t width_bytes = rj->printable / 8;
     rj->line.assign(width_bytes, 0);
+    rj->page_lines = options->header.cupsHeight;
+    rj->lines_received = 0;
     if (rj->extra_copies > 0 && !rj->replaying)
         rj->pages.push_back({options->header, options->media.size_width, {}});
     streamer_begin(rj->streamer, page_layout(rj->choices, width_bytes, options->header.cupsHeight));
@@ -342,6 +346,7 @@ bool receipt_write_line(pappl_job_t* job, pappl_pr_options_t* /*options*/,
     auto* rj = static_cast<ReceiptJob*>(papplJobGetData(job));
     if (!rj || rj->output->failed() || rj->output->cancelled())
         return false;
+    rj->lines_received++;
     if (rj->extra_copies > 0 && !rj->replaying && !rj->pages.empty())
     {
         std::vector<unsigned char>& kept = rj->pages.back().lines;
@@ -354,7 +359,7 @@ bool receipt_write_line(pappl_job_t* job, pappl_pr_options_t* /*options*/,
 }
 
 bool receipt_end_page(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* /*device*/,
-                      unsigned /*page*/)
+                      unsigned page)
 {
     auto* rj = static_cast<ReceiptJob*>(papplJobGetData(job));
     if (!rj)
@@ -367,6 +372,24 @@ bool receipt_end_page(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_d
         rj->output->flush();
         rj->output->finish_cancelled();
         return true;
+    }
+    if (rj->lines_received < rj->page_lines)
+    {
+        // The document's data stopped inside the page (PAPPL's raster reader then skips the
+        // missing lines and goes on as if the page were whole; Ghostscript may stop inside a
+        // page of a damaged PDF). The job ends here, aborted: what the printer has is finished
+        // with harmless bytes and the page ended without a cut.
+        papplLogJob(job, PAPPL_LOGLEVEL_ERROR,
+                    "The data of page %u stops after %u lines (the page has %u).", page,
+                    rj->lines_received, rj->page_lines);
+        papplJobSetMessage(job,
+                           "The document is damaged: the data of page %u stops after %u lines.",
+                           page, rj->lines_received);
+        papplJobSetReasons(job, PAPPL_JREASON_DOCUMENT_FORMAT_ERROR, PAPPL_JREASON_NONE);
+        rj->damaged = true;
+        rj->output->flush();
+        rj->output->finish_cancelled();
+        return false;
     }
     streamer_finish_lines(rj->streamer, rj->commands);
     const uint32_t margin = bottom_margin_lines(rj->choices);
@@ -434,9 +457,10 @@ bool receipt_end_job(pappl_job_t* job, pappl_pr_options_t* options, pappl_device
     auto* rj = static_cast<ReceiptJob*>(papplJobGetData(job));
     if (!rj)
         return false;
-    if (!rj->output->failed() && !rj->output->cancelled() && !papplJobIsCanceled(job))
+    if (!rj->output->failed() && !rj->output->cancelled() && !papplJobIsCanceled(job) &&
+        !rj->damaged)
         lo_replay_copies(*rj, job, options, device);
-    bool ok = !rj->output->failed();
+    bool ok = !rj->output->failed() && !rj->damaged;
     if (ok && (rj->output->cancelled() || papplJobIsCanceled(job)))
         rj->output->finish_cancelled(); // a page left open for the cut at the end is ended
     else if (ok && rj->page_end_pending)

@@ -43,22 +43,11 @@ const char* const k_pszUsage[] = {
     "# Examples: %s -s -d -v \"/dev/usb/lp0\"\n",
 };
 
-const TS_QEL_TOOL_DESC k_sTool = {
-    "Qel_ConfigurationTool",
-    __DATE__,
-    __TIME__,
-    k_sOptions,
-    static_cast<int>(sizeof k_sOptions / sizeof k_sOptions[0]),
-    EV_QEL_TOOL_SECOND_NONE,
-    "missing printer port (e.g. \"\\dev\\usb\\lp0\")",
-    nullptr,
+constexpr TS_QEL_TOOL_DESC k_sTool = qel_tool_reset_desc(
+    "Qel_ConfigurationTool", __DATE__, __TIME__, k_sOptions, EV_CONFIG_FLAG_RESET,
+    EV_QEL_TOOL_SECOND_NONE, "missing printer port (e.g. \"\\dev\\usb\\lp0\")",
     "# Opening connection to printer port \"%s\" ... ",
-    "# Closing connection to printer port \"%s\" ... ",
-    k_pszUsage,
-    static_cast<int>(sizeof k_pszUsage / sizeof k_pszUsage[0]),
-    EV_CONFIG_FLAG_RESET,
-    2500000,
-};
+    "# Closing connection to printer port \"%s\" ... ", k_pszUsage);
 
 // Step 1: the block from standard input, checked before the port is opened.
 int lo_read_input(TS_QEL_TOOL_RUN* psRun, unsigned char* pubBlock)

@@ -42,22 +42,11 @@ const char* const k_pszUsage[] = {
     "#           %s -s \"/dev/Ttys1\" Qel_Fonts.QelBin\n",
 };
 
-const TS_QEL_TOOL_DESC k_sTool = {
-    "Qel_UploadTool",
-    __DATE__,
-    __TIME__,
-    k_sOptions,
-    static_cast<int>(sizeof k_sOptions / sizeof k_sOptions[0]),
-    EV_QEL_TOOL_SECOND_FILE,
+constexpr TS_QEL_TOOL_DESC k_sTool = qel_tool_reset_desc(
+    "Qel_UploadTool", __DATE__, __TIME__, k_sOptions, EV_UPLOAD_FLAG_RESET, EV_QEL_TOOL_SECOND_FILE,
     "missing printer printer_port (e.g. \"\\dev\\usb\\lp0\")",
-    nullptr,
     "# Opening connection to printer printer_port \"%s\" ... ",
-    "# Closing connection to printer printer_port \"%s\" ... ",
-    k_pszUsage,
-    static_cast<int>(sizeof k_pszUsage / sizeof k_pszUsage[0]),
-    EV_UPLOAD_FLAG_RESET,
-    2500000,
-};
+    "# Closing connection to printer printer_port \"%s\" ... ", k_pszUsage);
 
 struct TS_FREE
 {

@@ -216,6 +216,23 @@ extern "C"
 
 #ifdef __cplusplus
 }
+
+/*
+ * qel_tool_reset_desc() - the descriptor of a tool whose reset option (iResetFlag) restarts the
+ * printer: after closing, the frame waits the 2.5 s the printer needs before it answers again.
+ * The second argument is optional (no missing-second text); the tables are counted here.
+ */
+template <size_t nOptions, size_t nUsage>
+constexpr TS_QEL_TOOL_DESC
+qel_tool_reset_desc(const char* pszToolName, const char* pszBuildDate, const char* pszBuildTime,
+                    const TS_QEL_TOOL_OPTION (&asOptions)[nOptions], int iResetFlag,
+                    ET_QEL_TOOL_SECOND eSecond, const char* pszMissingPort, const char* pszOpening,
+                    const char* pszClosing, const char* const (&apszUsage)[nUsage])
+{
+    return TS_QEL_TOOL_DESC{pszToolName, pszBuildDate,   pszBuildTime, asOptions,  int(nOptions),
+                            eSecond,     pszMissingPort, nullptr,      pszOpening, pszClosing,
+                            apszUsage,   int(nUsage),    iResetFlag,   2500000};
+}
 #endif
 
 #endif /* QEL_TOOL_FRAME_H */

@@ -63,17 +63,9 @@ bool lo_plain_device_path(std::string_view path)
         if (!plain)
             return false;
     }
-    size_t start = 1;
-    while (start <= path.size())
-    {
-        size_t end = path.find('/', start);
-        if (end == std::string_view::npos)
-            end = path.size();
-        const std::string_view piece = path.substr(start, end - start);
+    for (const std::string_view piece : uri_pieces(path.substr(1), '/'))
         if (piece.empty() || piece == "." || piece == "..")
             return false;
-        start = end + 1;
-    }
     return true;
 }
 
@@ -161,6 +153,19 @@ bool device_uri_baud_supported(unsigned long baud)
         if (rate == baud)
             return true;
     return false;
+}
+
+std::vector<std::string_view> uri_pieces(std::string_view text, char separator)
+{
+    std::vector<std::string_view> pieces;
+    for (size_t start = 0;;)
+    {
+        const size_t end = text.find(separator, start);
+        pieces.push_back(text.substr(start, end == std::string_view::npos ? end : end - start));
+        if (end == std::string_view::npos)
+            return pieces;
+        start = end + 1;
+    }
 }
 
 DeviceUriResult parse_device_uri(std::string_view text)

@@ -20,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qel
 {
@@ -65,5 +66,9 @@ std::string device_uri_for_path(std::string_view path, unsigned long baud = 0);
 // Percent-encoding of a URI piece: letters, digits and "-._~" stay, every
 // other byte becomes %XX.
 std::string uri_percent_encode(std::string_view text);
+
+// The pieces of a URI's path or query between separators, empty ones
+// included: "a&&b" gives "a", "", "b"; "" gives one empty piece.
+std::vector<std::string_view> uri_pieces(std::string_view text, char separator);
 
 } // namespace qel

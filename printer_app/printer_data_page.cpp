@@ -3,6 +3,7 @@
 
 #include "config_block.h"
 #include "device_scheme.h"
+#include "device_uri.h"
 #include "discovery.h"
 #include "inquiry_records.h"
 #include "port.h"
@@ -31,18 +32,10 @@ struct RecordResult
 std::string lo_query_value(pappl_client_t* client, const std::string& name)
 {
     const char* text = papplClientGetOptions(client);
-    const std::string query = text ? text : "";
-    size_t start = 0;
-    while (start <= query.size())
-    {
-        size_t end = query.find('&', start);
-        if (end == std::string::npos)
-            end = query.size();
-        const std::string field = query.substr(start, end - start);
-        if (field.compare(0, name.size() + 1, name + "=") == 0)
-            return field.substr(name.size() + 1);
-        start = end + 1;
-    }
+    const std::string key = name + "=";
+    for (const std::string_view field : qel::uri_pieces(text ? text : "", '&'))
+        if (field.substr(0, key.size()) == key)
+            return std::string(field.substr(key.size()));
     return "";
 }
 

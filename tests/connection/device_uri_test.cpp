@@ -53,6 +53,8 @@ TEST(DeviceUri, MalformedUrisAreRefusedWithAReason)
              "qel://QEL/m?port=1",
              "qel:/etc/passwd",
              "qel:/dev/../etc/passwd",
+             "qel:/dev/./ttyS0",
+             "qel:/dev//ttyS0",
              "qel:/dev/usb/lp0?baud=9600",
              "qel:/dev/bus/usb/001",
              "qel:/dev/bus/usb/0/5",

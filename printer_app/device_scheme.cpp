@@ -8,22 +8,19 @@
 
 #include <cstdio>
 #include <cstring>
-#include <unistd.h>
+#include <map>
+#include <mutex>
 #include <string>
+#include <unistd.h>
 
 namespace qel_app
 {
 namespace
 {
 
-constexpr unsigned lo_magic = 0x51454C44; // "QELD"
-
-struct DeviceData
-{
-    unsigned magic = lo_magic;
-    std::unique_ptr<qel::Port> port;
-    std::string node; // the device node the port was opened on
-};
+// The open devices of the scheme and their links.
+std::mutex lo_mutex;
+std::map<const pappl_device_t*, std::shared_ptr<DeviceLink>> lo_open_devices;
 
 const char* lo_open_failure(int code)
 {
@@ -75,62 +72,30 @@ bool lo_list(pappl_device_cb_t cb, void* data, pappl_deverror_cb_t err_cb, void*
 
 bool lo_open(pappl_device_t* device, const char* device_uri, const char* /*name*/)
 {
-    const qel::DeviceUriResult parsed = qel::parse_device_uri(device_uri ? device_uri : "");
-    if (!parsed.uri)
+    std::string error;
+    std::shared_ptr<DeviceLink> link = open_device_link(device_uri, &error);
+    if (!link)
     {
-        papplDeviceError(device, "Bad device URI: %s", parsed.error.c_str());
+        papplDeviceError(device, "%s", error.c_str());
         return false;
     }
-    const qel::DeviceUri& uri = *parsed.uri;
-    qel::PortSetup setup;
-    std::string node = uri.path;
-    switch (uri.kind)
-    {
-    case qel::DeviceKind::UsbLpNode:
-        setup = qel::PortSetup::char_device(uri.path);
-        break;
-    case qel::DeviceKind::UsbDevice:
-        setup = qel::PortSetup::usb(uri.bus, uri.address);
-        node = lo_usb_node(uri.bus, uri.address);
-        break;
-    case qel::DeviceKind::SerialLine:
-        setup = qel::PortSetup::serial(uri.path, uri.baud);
-        break;
-    case qel::DeviceKind::BySerialNumber:
-    {
-        std::string error;
-        const std::optional<qel::PortSetup> found =
-            qel::find_printer_by_serial(uri.serial_number, &error);
-        if (!found)
-        {
-            papplDeviceError(device, "Printer %s is not attached%s%s", uri.serial_number.c_str(),
-                             error.empty() ? "" : ": ", error.c_str());
-            return false;
-        }
-        setup = *found;
-        node =
-            setup.kind == qel::PortKind::Usb ? lo_usb_node(setup.bus, setup.address) : setup.path;
-        break;
-    }
-    }
-    int code = 0;
-    auto port = qel::Port::open(setup, &code);
-    if (!port)
-    {
-        papplDeviceError(device, "Unable to open %s: %s", device_uri, lo_open_failure(code));
-        return false;
-    }
-    auto* data = new DeviceData;
-    data->port = std::move(port);
-    data->node = node;
-    papplDeviceSetData(device, data);
+    const std::lock_guard<std::mutex> lock(lo_mutex);
+    lo_open_devices[device] = std::move(link);
     return true;
 }
 
 void lo_close(pappl_device_t* device)
 {
-    delete static_cast<DeviceData*>(papplDeviceGetData(device));
-    papplDeviceSetData(device, nullptr);
+    std::shared_ptr<DeviceLink> link;
+    {
+        const std::lock_guard<std::mutex> lock(lo_mutex);
+        const auto found = lo_open_devices.find(device);
+        if (found == lo_open_devices.end())
+            return;
+        link = std::move(found->second);
+        lo_open_devices.erase(found);
+    }
+    // The port closes here unless a job still holds the link.
 }
 
 ssize_t lo_read(pappl_device_t* device, void* buffer, size_t bytes)
@@ -184,18 +149,79 @@ void register_device_scheme()
                          lo_write, lo_status, lo_id);
 }
 
-qel::Port* device_port(pappl_device_t* device)
+DeviceLink::DeviceLink(std::unique_ptr<qel::Port> port, std::string node)
+    : port_(std::move(port)), node_(std::move(node))
 {
-    auto* data = static_cast<DeviceData*>(device ? papplDeviceGetData(device) : nullptr);
-    return data && data->magic == lo_magic ? data->port.get() : nullptr;
 }
 
-bool device_present(pappl_device_t* device)
+DeviceLink::~DeviceLink() = default;
+
+bool DeviceLink::present() const
 {
-    auto* data = static_cast<DeviceData*>(device ? papplDeviceGetData(device) : nullptr);
-    if (!data || data->magic != lo_magic)
-        return false;
-    return data->node.empty() || access(data->node.c_str(), F_OK) == 0;
+    return node_.empty() || access(node_.c_str(), F_OK) == 0;
+}
+
+std::shared_ptr<DeviceLink> open_device_link(const char* device_uri, std::string* error)
+{
+    const qel::DeviceUriResult parsed = qel::parse_device_uri(device_uri ? device_uri : "");
+    if (!parsed.uri)
+    {
+        *error = "Bad device URI: " + parsed.error;
+        return nullptr;
+    }
+    const qel::DeviceUri& uri = *parsed.uri;
+    qel::PortSetup setup;
+    std::string node = uri.path;
+    switch (uri.kind)
+    {
+    case qel::DeviceKind::UsbLpNode:
+        setup = qel::PortSetup::char_device(uri.path);
+        break;
+    case qel::DeviceKind::UsbDevice:
+        setup = qel::PortSetup::usb(uri.bus, uri.address);
+        node = lo_usb_node(uri.bus, uri.address);
+        break;
+    case qel::DeviceKind::SerialLine:
+        setup = qel::PortSetup::serial(uri.path, uri.baud);
+        break;
+    case qel::DeviceKind::BySerialNumber:
+    {
+        std::string why;
+        const std::optional<qel::PortSetup> found =
+            qel::find_printer_by_serial(uri.serial_number, &why);
+        if (!found)
+        {
+            *error = "Printer " + uri.serial_number + " is not attached" +
+                     (why.empty() ? "" : ": " + why);
+            return nullptr;
+        }
+        setup = *found;
+        node =
+            setup.kind == qel::PortKind::Usb ? lo_usb_node(setup.bus, setup.address) : setup.path;
+        break;
+    }
+    }
+    int code = 0;
+    auto port = qel::Port::open(setup, &code);
+    if (!port)
+    {
+        *error = std::string("Unable to open ") + device_uri + ": " + lo_open_failure(code);
+        return nullptr;
+    }
+    return std::make_shared<DeviceLink>(std::move(port), std::move(node));
+}
+
+std::shared_ptr<DeviceLink> device_link(pappl_device_t* device)
+{
+    const std::lock_guard<std::mutex> lock(lo_mutex);
+    const auto found = lo_open_devices.find(device);
+    return found == lo_open_devices.end() ? nullptr : found->second;
+}
+
+qel::Port* device_port(pappl_device_t* device)
+{
+    const std::shared_ptr<DeviceLink> link = device_link(device);
+    return link ? &link->port() : nullptr;
 }
 
 } // namespace qel_app

@@ -17,8 +17,18 @@ constexpr double lo_stall_report_s = 2.0;
 } // namespace
 
 JobOutput::JobOutput(pappl_job_t* job, pappl_device_t* device)
-    : job_(job), device_(device), sent_(papplJobGetPrinter(job))
+    : job_(job), link_(device_link(device)), sent_(papplJobGetPrinter(job))
 {
+    if (link_)
+        return;
+    // PAPPL closed the printer's device as the job started (see device_link): the job opens
+    // the printer itself, and the port is its own until the job ends.
+    pappl_printer_t* printer = papplJobGetPrinter(job);
+    std::string error;
+    link_ = open_device_link(papplPrinterGetDeviceURI(printer), &error);
+    papplLogJob(job, link_ ? PAPPL_LOGLEVEL_INFO : PAPPL_LOGLEVEL_ERROR,
+                "The printer's device was closed as the job started; %s%s.",
+                link_ ? "opened it again" : "unable to open it again: ", error.c_str());
 }
 
 JobOutput::~JobOutput()
@@ -99,12 +109,13 @@ void JobOutput::set_stalled(bool stalled, double seconds)
 
 bool JobOutput::write_block(const unsigned char* data, size_t size, bool stop_on_cancel)
 {
-    qel::Port* port = device_port(device_);
-    if (!port)
+    if (!link_)
     {
+        papplJobSetMessage(job_, "The printer is not connected.");
         failed_ = true;
         return false;
     }
+    qel::Port* port = &link_->port();
     using clock = std::chrono::steady_clock;
     size_t done = 0;
     auto last_progress = clock::now();
@@ -130,7 +141,7 @@ bool JobOutput::write_block(const unsigned char* data, size_t size, bool stop_on
         }
         // Nothing moved: a printer that has gone, or one that holds the data.
         const double try_s = std::chrono::duration<double>(after - before).count();
-        if (!device_present(device_) || try_s < 0.2)
+        if (!link_->present() || try_s < 0.2)
         {
             papplLogJob(job_, PAPPL_LOGLEVEL_ERROR, "The printer has gone (write failed).");
             papplJobSetMessage(job_, "The printer is not connected.");

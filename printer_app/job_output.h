@@ -10,11 +10,13 @@
 // bytes (printer_boundary.h).
 #pragma once
 
+#include "device_scheme.h"
 #include "printer_boundary.h"
 
 #include <pappl/pappl.h>
 
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 namespace qel_app
@@ -42,7 +44,7 @@ class JobOutput
     void set_stalled(bool stalled, double seconds);
 
     pappl_job_t* job_;
-    pappl_device_t* device_;
+    std::shared_ptr<DeviceLink> link_; // the printer's port, held until the job ends
     std::vector<unsigned char> queue_;
     PrinterBoundary sent_; // where the printer's parser stands after what was written
     bool started_ = false; // a command left open by an earlier writer has been finished

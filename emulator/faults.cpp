@@ -1,4 +1,5 @@
 // Fault selection of the virtual printer: names and the text form used on the command line.
+#include "enum_names.h"
 #include "virtual_printer.h"
 
 #include <charconv>
@@ -9,12 +10,7 @@ namespace qel_vp
 namespace
 {
 
-struct KindName
-{
-    FaultKind kind;
-    const char* name;
-};
-constexpr KindName kKindNames[] = {
+constexpr Named<FaultKind> kKindNames[] = {
     {FaultKind::Silent, "silent"},
     {FaultKind::Late, "late"},
     {FaultKind::WrongType, "wrong-type"},
@@ -29,12 +25,7 @@ constexpr KindName kKindNames[] = {
     {FaultKind::Disconnect, "disconnect"},
 };
 
-struct ExchangeName
-{
-    Exchange exchange;
-    const char* name;
-};
-constexpr ExchangeName kExchangeNames[] = {
+constexpr Named<Exchange> kExchangeNames[] = {
     {Exchange::Any, "any"},
     {Exchange::Inquiry, "inquiry"},
     {Exchange::ConfigDownload, "config-download"},
@@ -55,18 +46,12 @@ bool to_unsigned(std::string_view text, unsigned& value)
 
 const char* fault_kind_name(FaultKind kind)
 {
-    for (const auto& k : kKindNames)
-        if (k.kind == kind)
-            return k.name;
-    return "?";
+    return name_in(kKindNames, kind);
 }
 
 const char* exchange_name(Exchange exchange)
 {
-    for (const auto& e : kExchangeNames)
-        if (e.exchange == exchange)
-            return e.name;
-    return "?";
+    return name_in(kExchangeNames, exchange);
 }
 
 bool parse_fault(std::string_view text, Fault& fault, std::string* error)
@@ -92,26 +77,16 @@ bool parse_fault(std::string_view text, Fault& fault, std::string* error)
         return bad("too many fields (KIND[:EXCHANGE[:NTH[:PARAM]]])");
 
     Fault f;
-    bool found = false;
-    for (const auto& k : kKindNames)
-        if (fields[0] == k.name)
-        {
-            f.kind = k.kind;
-            found = true;
-        }
-    if (!found)
+    const Named<FaultKind>* kind = row_named(kKindNames, fields[0]);
+    if (!kind)
         return bad("unknown kind \"" + std::string(fields[0]) + "\"");
+    f.kind = kind->value;
     if (fields.size() > 1)
     {
-        found = false;
-        for (const auto& e : kExchangeNames)
-            if (fields[1] == e.name)
-            {
-                f.on = e.exchange;
-                found = true;
-            }
-        if (!found)
+        const Named<Exchange>* on = row_named(kExchangeNames, fields[1]);
+        if (!on)
             return bad("unknown exchange \"" + std::string(fields[1]) + "\"");
+        f.on = on->value;
     }
     if (fields.size() > 2 && !to_unsigned(fields[2], f.nth))
         return bad("NTH must be a number (0 = every exchange)");

@@ -1,5 +1,6 @@
 // Protocol engine of the virtual printer: splits the host's bytes into frames and plays the
 // printer's side of each exchange (inquiry, configuration, hard reset, upload, page data).
+#include "enum_names.h"
 #include "page_stream.h"
 
 #include <algorithm>
@@ -24,28 +25,36 @@ std::string hex2(unsigned v)
     return buf;
 }
 
+// The frames of the exchanges that faults select; in transcripts they carry the exchange's name.
+constexpr struct
+{
+    FrameKind kind;
+    Exchange exchange;
+} kExchangeFrames[] = {
+    {FrameKind::Inquiry, Exchange::Inquiry},
+    {FrameKind::ConfigDownload, Exchange::ConfigDownload},
+    {FrameKind::ConfigUpload, Exchange::ConfigUpload},
+    {FrameKind::UploadStart, Exchange::UploadStart},
+    {FrameKind::UploadBlock, Exchange::UploadBlock},
+    {FrameKind::UploadEnd, Exchange::UploadEnd},
+    {FrameKind::HardReset, Exchange::HardReset},
+};
+
+// Any: a frame that no fault selects by itself.
 Exchange exchange_of(FrameKind kind)
 {
-    switch (kind)
-    {
-    case FrameKind::Inquiry:
-        return Exchange::Inquiry;
-    case FrameKind::ConfigDownload:
-        return Exchange::ConfigDownload;
-    case FrameKind::ConfigUpload:
-        return Exchange::ConfigUpload;
-    case FrameKind::UploadStart:
-        return Exchange::UploadStart;
-    case FrameKind::UploadBlock:
-        return Exchange::UploadBlock;
-    case FrameKind::UploadEnd:
-        return Exchange::UploadEnd;
-    case FrameKind::HardReset:
-        return Exchange::HardReset;
-    default:
-        return Exchange::Any;
-    }
+    for (const auto& row : kExchangeFrames)
+        if (row.kind == kind)
+            return row.exchange;
+    return Exchange::Any;
 }
+
+// The names of the other frames.
+constexpr Named<FrameKind> kOtherFrameNames[] = {
+    {FrameKind::Sync, "sync"},          {FrameKind::PageCommand, "page-command"},
+    {FrameKind::FormFeed, "form-feed"}, {FrameKind::OtherFrame, "other-frame"},
+    {FrameKind::Garbage, "garbage"},
+};
 
 // Exchanges the printer answers; "any" faults count only these.
 bool answered(Exchange e)
@@ -63,34 +72,8 @@ std::vector<std::uint8_t> header(std::uint8_t type, std::uint8_t size)
 
 const char* frame_kind_name(FrameKind kind)
 {
-    switch (kind)
-    {
-    case FrameKind::Sync:
-        return "sync";
-    case FrameKind::Inquiry:
-        return "inquiry";
-    case FrameKind::ConfigDownload:
-        return "config-download";
-    case FrameKind::ConfigUpload:
-        return "config-upload";
-    case FrameKind::UploadStart:
-        return "upload-start";
-    case FrameKind::UploadBlock:
-        return "upload-block";
-    case FrameKind::UploadEnd:
-        return "upload-end";
-    case FrameKind::HardReset:
-        return "reset";
-    case FrameKind::PageCommand:
-        return "page-command";
-    case FrameKind::FormFeed:
-        return "form-feed";
-    case FrameKind::OtherFrame:
-        return "other-frame";
-    case FrameKind::Garbage:
-        return "garbage";
-    }
-    return "?";
+    const Exchange exchange = exchange_of(kind);
+    return exchange == Exchange::Any ? name_in(kOtherFrameNames, kind) : exchange_name(exchange);
 }
 
 struct ProtocolEngine::Impl

@@ -28,6 +28,7 @@ PACKAGES=(
     clang libclang-rt-14-dev
     dpkg-dev fakeroot lintian scdoc
     libpappl-dev chromium dbus
+    lprint
 )
 
 log() { printf '[run.sh] %s\n' "$*"; }

@@ -3,30 +3,43 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace qel_app
 {
 
+namespace
+{
+
+// The value a keyword names in TABLE, or FALLBACK for a keyword not in it.
+template <typename Value, std::size_t N>
+Value lo_keyword_value(std::string_view keyword,
+                       const std::pair<std::string_view, Value> (&table)[N], Value fallback)
+{
+    for (const auto& [name, value] : table)
+        if (keyword == name)
+            return value;
+    return fallback;
+}
+
+} // namespace
+
 CutMode parse_cut_mode(std::string_view keyword, CutMode fallback)
 {
-    if (keyword == "after-job")
-        return CutMode::AfterJob;
-    if (keyword == "after-page")
-        return CutMode::AfterPage;
-    if (keyword == "never")
-        return CutMode::Never;
-    return fallback;
+    static constexpr std::pair<std::string_view, CutMode> names[] = {
+        {"after-job", CutMode::AfterJob},
+        {"after-page", CutMode::AfterPage},
+        {"never", CutMode::Never}};
+    return lo_keyword_value(keyword, names, fallback);
 }
 
 BlankTrim parse_blank_trim(std::string_view keyword, BlankTrim fallback)
 {
-    if (keyword == "top-and-bottom")
-        return BlankTrim::TopAndBottom;
-    if (keyword == "bottom")
-        return BlankTrim::Bottom;
-    if (keyword == "none")
-        return BlankTrim::None;
-    return fallback;
+    static constexpr std::pair<std::string_view, BlankTrim> names[] = {
+        {"top-and-bottom", BlankTrim::TopAndBottom},
+        {"bottom", BlankTrim::Bottom},
+        {"none", BlankTrim::None}};
+    return lo_keyword_value(keyword, names, fallback);
 }
 
 int parse_paper_path(std::string_view keyword)

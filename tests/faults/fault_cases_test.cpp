@@ -4,6 +4,7 @@
 // with its message and exit status within the time the protocol allows, and
 // the printer must receive no frame after the one that failed.
 #include "child_process.h"
+#include "failure_texts.h"
 #include "temp_dir.h"
 #include "tool_output.h"
 #include "upload_file_maker.h"
@@ -54,26 +55,7 @@ constexpr long P = 700;
 // The hard reset is followed by a 2.5 s pause after closing.
 constexpr long R = 2500 + 200;
 
-// Texts of the tools' failure lines.
-constexpr const char* kInqNoHeader = "Did not receive data response header";
-constexpr const char* kInqType = "Mismatch in type of received data ";
-constexpr const char* kInqSize = "Mismatch in size of received data ";
-constexpr const char* kInqNoData = "Did not receive inquired data";
-constexpr const char* kDlNoHeader = "Did not receive configuration data response header";
-constexpr const char* kDlType =
-    "Mismatch in type of received download configuration data response header";
-constexpr const char* kDlSize =
-    "Mismatch in size of received download configuration data response header";
-constexpr const char* kDlNoData = "Did not receive configuration data";
-constexpr const char* kUlType =
-    "Mismatch in type of received upload configuration data response header";
-constexpr const char* kUlSize =
-    "Mismatch in size of received upload configuration data response header";
-constexpr const char* kStartNone =
-    "Did not receive data exchange upload start response from printer";
-constexpr const char* kEndNone = "Did not receive data exchange upload end response from printer";
-constexpr const char* kCancelled = "Data exchange cancelled by printer";
-constexpr const char* kBlockNotSent = "Could not send data upload request to printer";
+using namespace failure_text;
 
 // The upload file carries 20000 data bytes: 79 blocks, 10 ms apart.
 constexpr long kBlocks = 790;
@@ -81,71 +63,75 @@ constexpr long kBlocks = 790;
 const FaultCase kCases[] = {
     // Inquiry: failures are reported and the run still closes normally; with the one kind of
     // [0001] unanswered it ends with -1.
-    {"inquiry_silent", Tool::Inquiry, "lp", "silent:inquiry", kInqNoHeader, "inquiry", P + 1000},
-    {"inquiry_late", Tool::Inquiry, "lp", "late:inquiry:1:1600", kInqNoHeader, "inquiry", P + 1000},
+    {"inquiry_silent", Tool::Inquiry, "lp", "silent:inquiry", inquiry_no_header, "inquiry",
+     P + 1000},
+    {"inquiry_late", Tool::Inquiry, "lp", "late:inquiry:1:1600", inquiry_no_header, "inquiry",
+     P + 1000},
     {"inquiry_late_in_time", Tool::Inquiry, "lp", "late:inquiry:1:400", nullptr, "inquiry",
      P + 400},
-    {"inquiry_wrong_type", Tool::Inquiry, "lp", "wrong-type:inquiry", kInqType, "inquiry", P},
-    {"inquiry_wrong_size", Tool::Inquiry, "lp", "wrong-size:inquiry", kInqSize, "inquiry", P},
-    {"inquiry_wrong_first", Tool::Inquiry, "lp", "wrong-first:inquiry", kInqSize, "inquiry", P},
-    {"inquiry_wrong_second", Tool::Inquiry, "lp", "wrong-second:inquiry", kInqSize, "inquiry", P},
-    {"inquiry_short", Tool::Inquiry, "lp", "short:inquiry", kInqNoData, "inquiry", P + 1000},
-    {"inquiry_stray", Tool::Inquiry, "lp", "stray:inquiry", kInqType, "inquiry", P},
-    {"inquiry_disconnect", Tool::Inquiry, "lp", "disconnect:inquiry", kInqNoHeader, "inquiry",
+    {"inquiry_wrong_type", Tool::Inquiry, "lp", "wrong-type:inquiry", inquiry_type, "inquiry", P},
+    {"inquiry_wrong_size", Tool::Inquiry, "lp", "wrong-size:inquiry", inquiry_size, "inquiry", P},
+    {"inquiry_wrong_first", Tool::Inquiry, "lp", "wrong-first:inquiry", inquiry_size, "inquiry", P},
+    {"inquiry_wrong_second", Tool::Inquiry, "lp", "wrong-second:inquiry", inquiry_size, "inquiry",
+     P},
+    {"inquiry_short", Tool::Inquiry, "lp", "short:inquiry", inquiry_no_data, "inquiry", P + 1000},
+    {"inquiry_stray", Tool::Inquiry, "lp", "stray:inquiry", inquiry_type, "inquiry", P},
+    {"inquiry_disconnect", Tool::Inquiry, "lp", "disconnect:inquiry", inquiry_no_header, "inquiry",
      P + 1000},
-    {"inquiry_tty_wrong_type", Tool::Inquiry, "tty", "wrong-type:inquiry", kInqType, "inquiry", P},
-    {"inquiry_usb_silent", Tool::Inquiry, "usb", "silent:inquiry", kInqNoHeader, "inquiry",
+    {"inquiry_tty_wrong_type", Tool::Inquiry, "tty", "wrong-type:inquiry", inquiry_type, "inquiry",
+     P},
+    {"inquiry_usb_silent", Tool::Inquiry, "usb", "silent:inquiry", inquiry_no_header, "inquiry",
      P + 1000},
-    {"inquiry_usb_disconnect", Tool::Inquiry, "usb", "disconnect:inquiry", kInqNoHeader, "inquiry",
-     P + 1000},
+    {"inquiry_usb_disconnect", Tool::Inquiry, "usb", "disconnect:inquiry", inquiry_no_header,
+     "inquiry", P + 1000},
 
     // Configuration download: every failure ends the run with -1.
-    {"download_silent", Tool::Download, "lp", "silent:config-download", kDlNoHeader,
+    {"download_silent", Tool::Download, "lp", "silent:config-download", config_no_header,
      "config-download", P + 500},
-    {"download_late", Tool::Download, "lp", "late:config-download:1:1200", kDlNoHeader,
+    {"download_late", Tool::Download, "lp", "late:config-download:1:1200", config_no_header,
      "config-download", P + 500},
-    {"download_wrong_type", Tool::Download, "lp", "wrong-type:config-download", kDlType,
+    {"download_wrong_type", Tool::Download, "lp", "wrong-type:config-download", download_type,
      "config-download", P},
-    {"download_wrong_size", Tool::Download, "lp", "wrong-size:config-download", kDlSize,
+    {"download_wrong_size", Tool::Download, "lp", "wrong-size:config-download", download_size,
      "config-download", P},
-    {"download_wrong_first", Tool::Download, "lp", "wrong-first:config-download", kDlSize,
+    {"download_wrong_first", Tool::Download, "lp", "wrong-first:config-download", download_size,
      "config-download", P},
-    {"download_wrong_second", Tool::Download, "lp", "wrong-second:config-download", kDlSize,
+    {"download_wrong_second", Tool::Download, "lp", "wrong-second:config-download", download_size,
      "config-download", P},
-    {"download_short", Tool::Download, "lp", "short:config-download", kDlNoData, "config-download",
-     P + 3000},
-    {"download_stray", Tool::Download, "lp", "stray:config-download", kDlType, "config-download",
-     P},
-    {"download_disconnect", Tool::Download, "lp", "disconnect:config-download", kDlNoHeader,
+    {"download_short", Tool::Download, "lp", "short:config-download", download_no_data,
+     "config-download", P + 3000},
+    {"download_stray", Tool::Download, "lp", "stray:config-download", download_type,
+     "config-download", P},
+    {"download_disconnect", Tool::Download, "lp", "disconnect:config-download", config_no_header,
      "config-download", P + 500},
-    {"download_usb_disconnect", Tool::Download, "usb", "disconnect:config-download", kDlNoHeader,
-     "config-download", P + 500},
+    {"download_usb_disconnect", Tool::Download, "usb", "disconnect:config-download",
+     config_no_header, "config-download", P + 500},
 
     // Configuration upload (with download and reset asked for too: neither may follow).
-    {"config_upload_silent", Tool::ConfigUpload, "lp", "silent:config-upload", kDlNoHeader,
+    {"config_upload_silent", Tool::ConfigUpload, "lp", "silent:config-upload", config_no_header,
      "config-upload", P + 5000},
-    {"config_upload_late", Tool::ConfigUpload, "lp", "late:config-upload:1:5600", kDlNoHeader,
+    {"config_upload_late", Tool::ConfigUpload, "lp", "late:config-upload:1:5600", config_no_header,
      "config-upload", P + 5000},
     {"config_upload_late_in_time", Tool::ConfigUpload, "lp", "late:config-upload:1:1500", nullptr,
      "reset", P + 1500 + 200 + R},
-    {"config_upload_cancel", Tool::ConfigUpload, "lp", "cancel:config-upload", kUlSize,
+    {"config_upload_cancel", Tool::ConfigUpload, "lp", "cancel:config-upload", config_upload_size,
      "config-upload", P},
-    {"config_upload_wrong_type", Tool::ConfigUpload, "lp", "wrong-type:config-upload", kUlType,
-     "config-upload", P},
-    {"config_upload_wrong_size", Tool::ConfigUpload, "lp", "wrong-size:config-upload", kUlSize,
-     "config-upload", P},
-    {"config_upload_wrong_first", Tool::ConfigUpload, "lp", "wrong-first:config-upload", kUlSize,
-     "config-upload", P},
-    {"config_upload_wrong_second", Tool::ConfigUpload, "lp", "wrong-second:config-upload", kUlSize,
-     "config-upload", P},
-    {"config_upload_short", Tool::ConfigUpload, "lp", "short:config-upload", kDlNoHeader,
+    {"config_upload_wrong_type", Tool::ConfigUpload, "lp", "wrong-type:config-upload",
+     config_upload_type, "config-upload", P},
+    {"config_upload_wrong_size", Tool::ConfigUpload, "lp", "wrong-size:config-upload",
+     config_upload_size, "config-upload", P},
+    {"config_upload_wrong_first", Tool::ConfigUpload, "lp", "wrong-first:config-upload",
+     config_upload_size, "config-upload", P},
+    {"config_upload_wrong_second", Tool::ConfigUpload, "lp", "wrong-second:config-upload",
+     config_upload_size, "config-upload", P},
+    {"config_upload_short", Tool::ConfigUpload, "lp", "short:config-upload", config_no_header,
      "config-upload", P + 5000},
-    {"config_upload_stray", Tool::ConfigUpload, "lp", "stray:config-upload", kUlType,
+    {"config_upload_stray", Tool::ConfigUpload, "lp", "stray:config-upload", config_upload_type,
      "config-upload", P},
-    {"config_upload_disconnect", Tool::ConfigUpload, "lp", "disconnect:config-upload", kDlNoHeader,
-     "config-upload", P + 5000},
+    {"config_upload_disconnect", Tool::ConfigUpload, "lp", "disconnect:config-upload",
+     config_no_header, "config-upload", P + 5000},
     {"config_upload_usb_disconnect", Tool::ConfigUpload, "usb", "disconnect:config-upload",
-     kDlNoHeader, "config-upload", P + 5000},
+     config_no_header, "config-upload", P + 5000},
 
     // Hard reset: the printer restarts and leaves the line; the tool is done.
     {"reset_printer_goes_away", Tool::Reset, "lp", "disconnect:reset", nullptr, "reset", P + R},
@@ -153,56 +139,57 @@ const FaultCase kCases[] = {
      P + R},
 
     // Upload: start response.
-    {"upload_start_silent", Tool::Upload, "lp", "silent:upload-start", kStartNone, "upload-start",
-     P + 5000},
-    {"upload_start_late", Tool::Upload, "lp", "late:upload-start:1:5600", kStartNone,
+    {"upload_start_silent", Tool::Upload, "lp", "silent:upload-start", upload_start_none,
      "upload-start", P + 5000},
-    {"upload_start_cancel", Tool::Upload, "lp", "cancel:upload-start", kCancelled, "upload-start",
-     P},
-    {"upload_start_wrong_type", Tool::Upload, "lp", "wrong-type:upload-start", kStartNone,
-     "upload-start", P},
-    {"upload_start_wrong_size", Tool::Upload, "lp", "wrong-size:upload-start", kStartNone,
+    {"upload_start_late", Tool::Upload, "lp", "late:upload-start:1:5600", upload_start_none,
      "upload-start", P + 5000},
-    {"upload_start_wrong_first", Tool::Upload, "lp", "wrong-first:upload-start", kStartNone,
+    {"upload_start_cancel", Tool::Upload, "lp", "cancel:upload-start", upload_cancelled,
      "upload-start", P},
-    {"upload_start_wrong_second", Tool::Upload, "lp", "wrong-second:upload-start", kStartNone,
+    {"upload_start_wrong_type", Tool::Upload, "lp", "wrong-type:upload-start", upload_start_none,
      "upload-start", P},
-    {"upload_start_short", Tool::Upload, "lp", "short:upload-start", kStartNone, "upload-start",
-     P + 5000},
-    {"upload_start_stray", Tool::Upload, "lp", "stray:upload-start", kStartNone, "upload-start", P},
-    {"upload_start_disconnect", Tool::Upload, "lp", "disconnect:upload-start", kStartNone,
+    {"upload_start_wrong_size", Tool::Upload, "lp", "wrong-size:upload-start", upload_start_none,
+     "upload-start", P + 5000},
+    {"upload_start_wrong_first", Tool::Upload, "lp", "wrong-first:upload-start", upload_start_none,
+     "upload-start", P},
+    {"upload_start_wrong_second", Tool::Upload, "lp", "wrong-second:upload-start",
+     upload_start_none, "upload-start", P},
+    {"upload_start_short", Tool::Upload, "lp", "short:upload-start", upload_start_none,
+     "upload-start", P + 5000},
+    {"upload_start_stray", Tool::Upload, "lp", "stray:upload-start", upload_start_none,
+     "upload-start", P},
+    {"upload_start_disconnect", Tool::Upload, "lp", "disconnect:upload-start", upload_start_none,
      "upload-start", P + 5000},
     // Upload: the printer goes away in the middle of the data.  Only one write per block
     // lets the port vanish between two blocks; large writes are all taken in by the line
     // before the printer leaves, and the tool then waits for the end response.  The write of
     // the fourth block fails when its 5000 ms time-out has run out.
-    {"upload_block_disconnect", Tool::UploadPaced, "lp", "disconnect:upload-block:3", kBlockNotSent,
-     "upload-block", P + 30 + 5000},
+    {"upload_block_disconnect", Tool::UploadPaced, "lp", "disconnect:upload-block:3",
+     upload_block_not_sent, "upload-block", P + 30 + 5000},
     {"upload_block_tty_disconnect", Tool::UploadPaced, "tty", "disconnect:upload-block:3",
-     kBlockNotSent, "upload-block", P + 30 + 5000},
+     upload_block_not_sent, "upload-block", P + 30 + 5000},
     {"upload_block_usb_disconnect", Tool::UploadPaced, "usb", "disconnect:upload-block:3",
-     kBlockNotSent, "upload-block", P + 30 + 5000},
+     upload_block_not_sent, "upload-block", P + 30 + 5000},
     // Upload: end response (awaited for up to 60 s).
-    {"upload_end_silent", Tool::Upload, "lp", "silent:upload-end", kEndNone, "upload-end",
+    {"upload_end_silent", Tool::Upload, "lp", "silent:upload-end", upload_end_none, "upload-end",
      P + kBlocks + 60000},
     {"upload_end_late_in_time", Tool::Upload, "lp", "late:upload-end:1:2000", nullptr, "reset",
      P + kBlocks + 2000 + R},
-    {"upload_end_cancel", Tool::Upload, "lp", "cancel:upload-end", kCancelled, "upload-end",
+    {"upload_end_cancel", Tool::Upload, "lp", "cancel:upload-end", upload_cancelled, "upload-end",
      P + kBlocks},
-    {"upload_end_wrong_type", Tool::Upload, "lp", "wrong-type:upload-end", kEndNone, "upload-end",
-     P + kBlocks},
-    {"upload_end_wrong_size", Tool::Upload, "lp", "wrong-size:upload-end", kEndNone, "upload-end",
-     P + kBlocks + 60000},
-    {"upload_end_wrong_first", Tool::Upload, "lp", "wrong-first:upload-end", kEndNone, "upload-end",
-     P + kBlocks},
-    {"upload_end_wrong_second", Tool::Upload, "lp", "wrong-second:upload-end", kEndNone,
+    {"upload_end_wrong_type", Tool::Upload, "lp", "wrong-type:upload-end", upload_end_none,
      "upload-end", P + kBlocks},
-    {"upload_end_short", Tool::Upload, "lp", "short:upload-end", kEndNone, "upload-end",
+    {"upload_end_wrong_size", Tool::Upload, "lp", "wrong-size:upload-end", upload_end_none,
+     "upload-end", P + kBlocks + 60000},
+    {"upload_end_wrong_first", Tool::Upload, "lp", "wrong-first:upload-end", upload_end_none,
+     "upload-end", P + kBlocks},
+    {"upload_end_wrong_second", Tool::Upload, "lp", "wrong-second:upload-end", upload_end_none,
+     "upload-end", P + kBlocks},
+    {"upload_end_short", Tool::Upload, "lp", "short:upload-end", upload_end_none, "upload-end",
      P + kBlocks + 60000},
-    {"upload_end_stray", Tool::Upload, "lp", "stray:upload-end", kEndNone, "upload-end",
+    {"upload_end_stray", Tool::Upload, "lp", "stray:upload-end", upload_end_none, "upload-end",
      P + kBlocks},
-    {"upload_end_disconnect", Tool::Upload, "lp", "disconnect:upload-end", kEndNone, "upload-end",
-     P + kBlocks + 60000},
+    {"upload_end_disconnect", Tool::Upload, "lp", "disconnect:upload-end", upload_end_none,
+     "upload-end", P + kBlocks + 60000},
 };
 
 // Margin over the protocol's own time for process start, port open and load.

@@ -1,5 +1,6 @@
 // The inquiry exchange over a scripted transport, and the decode of records into named and
 // typed values.
+#include "failure_texts.h"
 #include "inquiry_records.h"
 #include "printer_text.h"
 
@@ -72,27 +73,15 @@ TEST(PrinterDataExchange, StatusInquiryOverAnyTransport)
         std::vector<int> reads; // sizes the exchange asked for
     } cases[] = {
         {"answered", cat({0x1B, 0xFF, 0x02, 0x0E}, record), 4, nullptr, {4, 14}},
-        {"request cut", {}, 3, "Could not send inquiry to printer", {}},
-        {"no header", {0x1B, 0xFF, 0x02}, 4, "Did not receive data response header", {4}},
-        {"other type",
-         cat({0x1B, 0xFF, 0x03, 0x0E}, record),
-         4,
-         "Mismatch in type of received data ",
-         {4}},
-        {"other size",
-         cat({0x1B, 0xFF, 0x02, 0x0D}, record),
-         4,
-         "Mismatch in size of received data ",
-         {4}},
-        {"no ESC",
-         cat({0x00, 0xFF, 0x02, 0x0E}, record),
-         4,
-         "Mismatch in size of received data ",
-         {4}},
+        {"request cut", {}, 3, failure_text::inquiry_not_sent, {}},
+        {"no header", {0x1B, 0xFF, 0x02}, 4, failure_text::inquiry_no_header, {4}},
+        {"other type", cat({0x1B, 0xFF, 0x03, 0x0E}, record), 4, failure_text::inquiry_type, {4}},
+        {"other size", cat({0x1B, 0xFF, 0x02, 0x0D}, record), 4, failure_text::inquiry_size, {4}},
+        {"no ESC", cat({0x00, 0xFF, 0x02, 0x0E}, record), 4, failure_text::inquiry_size, {4}},
         {"record cut",
          {0x1B, 0xFF, 0x02, 0x0E, 1, 2, 3},
          4,
-         "Did not receive inquired data",
+         failure_text::inquiry_no_data,
          {4, 14}},
     };
     for (const Case& c : cases)

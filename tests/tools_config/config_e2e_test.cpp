@@ -1,6 +1,7 @@
 // Qel_ConfigurationTool run against the virtual printer on a serial line, a
 // printer-class node and the emulated USB device.
 #include "e2e_printer.h"
+#include "failure_texts.h"
 
 #include <gtest/gtest.h>
 
@@ -210,14 +211,11 @@ struct FaultMessage
 TEST_P(ConfigTool, DownloadFailures)
 {
     const FaultMessage cases[] = {
-        {"wrong-type:config-download:0",
-         "Mismatch in type of received download configuration data response header"},
-        {"wrong-size:config-download:0",
-         "Mismatch in size of received download configuration data response header"},
-        {"wrong-first:config-download:0",
-         "Mismatch in size of received download configuration data response header"},
-        {"short:config-download:0", "Did not receive configuration data"},
-        {"silent:config-download:0", "Did not receive configuration data response header"},
+        {"wrong-type:config-download:0", failure_text::download_type},
+        {"wrong-size:config-download:0", failure_text::download_size},
+        {"wrong-first:config-download:0", failure_text::download_size},
+        {"short:config-download:0", failure_text::download_no_data},
+        {"silent:config-download:0", failure_text::config_no_header},
     };
     for (const FaultMessage& k : cases)
     {
@@ -234,13 +232,10 @@ TEST_P(ConfigTool, UploadFailures)
 {
     const std::string input = block_line(changed_block());
     const FaultMessage cases[] = {
-        {"wrong-type:config-upload:0",
-         "Mismatch in type of received upload configuration data response header"},
-        {"cancel:config-upload:0",
-         "Mismatch in size of received upload configuration data response header"},
-        {"wrong-first:config-upload:0",
-         "Mismatch in size of received upload configuration data response header"},
-        {"silent:config-upload:0", "Did not receive configuration data response header"},
+        {"wrong-type:config-upload:0", failure_text::config_upload_type},
+        {"cancel:config-upload:0", failure_text::config_upload_size},
+        {"wrong-first:config-upload:0", failure_text::config_upload_size},
+        {"silent:config-upload:0", failure_text::config_no_header},
     };
     for (const FaultMessage& k : cases)
     {

@@ -1,6 +1,7 @@
 // Configuration download, upload and hard reset against a recording port.
 #include "config_exchange.h"
 #include "failing_answers.h"
+#include "failure_texts.h"
 #include "fake_port.h"
 
 #include <gtest/gtest.h>
@@ -62,27 +63,18 @@ TEST_F(ConfigExchange, DownloadFailures)
     // Nothing is sent after the request.
     fake_port::expect_failing_answers(
         {
-            {{0x1B, 0xFF, 0x47, 0xFE},
-             "Mismatch in size of received download configuration data response header",
-             1},
-            {{0x1B, 0xFF, 0x48, 0xFF},
-             "Mismatch in type of received download configuration data response header",
-             1},
-            {{0x00, 0xFF, 0x47, 0xFF},
-             "Mismatch in size of received download configuration data response header",
-             1},
-            {{0x1B, 0xFE, 0x47, 0xFF},
-             "Mismatch in size of received download configuration data response header",
-             1},
-            {{0x1B, 0xFF, 0x47}, "Did not receive configuration data response header", 1},
-            {{}, "Did not receive configuration data response header", 1},
-            {cat({0x1B, 0xFF, 0x47, 0xFF}, Bytes(254, 0x11)), "Did not receive configuration data",
-             1},
+            {{0x1B, 0xFF, 0x47, 0xFE}, failure_text::download_size, 1},
+            {{0x1B, 0xFF, 0x48, 0xFF}, failure_text::download_type, 1},
+            {{0x00, 0xFF, 0x47, 0xFF}, failure_text::download_size, 1},
+            {{0x1B, 0xFE, 0x47, 0xFF}, failure_text::download_size, 1},
+            {{0x1B, 0xFF, 0x47}, failure_text::config_no_header, 1},
+            {{}, failure_text::config_no_header, 1},
+            {cat({0x1B, 0xFF, 0x47, 0xFF}, Bytes(254, 0x11)), failure_text::download_no_data, 1},
         },
         [&] { return lo_download_configuration_data(kPrinter, block.data(), 255); });
 
     fake_port::expect_failing_write(
-        1, 3, "Could not send configuration data download request to printer",
+        1, 3, failure_text::download_not_sent,
         [&] { return lo_download_configuration_data(kPrinter, block.data(), 255); });
 }
 
@@ -110,22 +102,17 @@ TEST_F(ConfigExchange, UploadFailures)
 {
     fake_port::expect_failing_answers(
         {
-            {{0x1B, 0xFF, 0x27, 0x01},
-             "Mismatch in size of received upload configuration data response header"},
-            {{0x1B, 0xFF, 0x28, 0x00},
-             "Mismatch in type of received upload configuration data response header"},
-            {{0x1B, 0x00, 0x27, 0x00},
-             "Mismatch in size of received upload configuration data response header"},
-            {{0x1B, 0xFF}, "Did not receive configuration data response header"},
+            {{0x1B, 0xFF, 0x27, 0x01}, failure_text::config_upload_size},
+            {{0x1B, 0xFF, 0x28, 0x00}, failure_text::config_upload_type},
+            {{0x1B, 0x00, 0x27, 0x00}, failure_text::config_upload_size},
+            {{0x1B, 0xFF}, failure_text::config_no_header},
         },
         [&] { return lo_upload_configuration_data(kPrinter, block.data(), 255); });
 
     const auto upload = [&] { return lo_upload_configuration_data(kPrinter, block.data(), 255); };
-    fake_port::expect_failing_write(
-        1, 2, "Could not send configuration data upload request to printer 1", upload);
+    fake_port::expect_failing_write(1, 2, failure_text::config_upload_header_not_sent, upload);
     EXPECT_EQ(fake_port::writes().size(), 1u); // the block does not follow a broken header
-    fake_port::expect_failing_write(
-        2, 254, "Could not send configuration data upload request to printer", upload);
+    fake_port::expect_failing_write(2, 254, failure_text::config_upload_block_not_sent, upload);
 }
 
 TEST_F(ConfigExchange, ResetSendsOnlyTheCommand)
@@ -138,6 +125,6 @@ TEST_F(ConfigExchange, ResetSendsOnlyTheCommand)
     EXPECT_EQ(c[1].bytes, (Bytes{0x1B, 0xF2, 0x03, 0x00}));
     EXPECT_EQ(c[1].timeout_ms, 500u);
 
-    fake_port::expect_failing_write(1, 3, "Could not send hard reset command to printer",
+    fake_port::expect_failing_write(1, 3, failure_text::reset_not_sent,
                                     [&] { return lo_reset_printer(kPrinter); });
 }

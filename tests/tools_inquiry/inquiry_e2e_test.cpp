@@ -1,7 +1,8 @@
 // Qel_InquiryTool run as a technician would, against the virtual printer on each kind of port.
-#include "tool_output.h"
 #include "child_process.h"
+#include "failure_texts.h"
 #include "temp_dir.h"
+#include "tool_output.h"
 
 #include <gtest/gtest.h>
 
@@ -185,11 +186,11 @@ TEST_P(InquiryOnPort, EachExchangeFailureIsReportedAndTheRunGoesOn)
         std::string message;
     };
     const Case cases[] = {
-        {"silent:inquiry:1", "Did not receive data response header"},
-        {"wrong-type:inquiry:1", "Mismatch in type of received data "},
-        {"wrong-size:inquiry:1", "Mismatch in size of received data "},
-        {"wrong-first:inquiry:1", "Mismatch in size of received data "},
-        {"short:inquiry:1:1", "Did not receive inquired data"},
+        {"silent:inquiry:1", failure_text::inquiry_no_header},
+        {"wrong-type:inquiry:1", failure_text::inquiry_type},
+        {"wrong-size:inquiry:1", failure_text::inquiry_size},
+        {"wrong-first:inquiry:1", failure_text::inquiry_size},
+        {"short:inquiry:1:1", failure_text::inquiry_no_data},
     };
     for (const Case& c : cases)
     {

@@ -1,6 +1,7 @@
 // Qel_UploadTool run against the virtual printer on a serial line, a
 // printer-class node and the emulated USB device.
 #include "e2e_printer.h"
+#include "failure_texts.h"
 #include "upload_file_maker.h"
 
 #include <gtest/gtest.h>
@@ -159,18 +160,13 @@ TEST_P(UploadTool, CancelledStartAndEnd)
         const char* dots;   // 600 bytes: a dot before the second and the third block
         const char* message;
     } cases[] = {
-        {"cancel:upload-start:0", 1, "", "Data exchange cancelled by printer"},
-        {"cancel:upload-end:0", 5, "..", "Data exchange cancelled by printer"},
-        {"wrong-type:upload-start:0", 1, "",
-         "Did not receive data exchange upload start response from printer"},
-        {"wrong-size:upload-start:0", 1, "",
-         "Did not receive data exchange upload start response from printer"},
-        {"short:upload-start:0", 1, "",
-         "Did not receive data exchange upload start response from printer"},
-        {"wrong-first:upload-end:0", 5, "..",
-         "Did not receive data exchange upload end response from printer"},
-        {"short:upload-end:0", 5, "..",
-         "Did not receive data exchange upload end response from printer"},
+        {"cancel:upload-start:0", 1, "", failure_text::upload_cancelled},
+        {"cancel:upload-end:0", 5, "..", failure_text::upload_cancelled},
+        {"wrong-type:upload-start:0", 1, "", failure_text::upload_start_none},
+        {"wrong-size:upload-start:0", 1, "", failure_text::upload_start_none},
+        {"short:upload-start:0", 1, "", failure_text::upload_start_none},
+        {"wrong-first:upload-end:0", 5, "..", failure_text::upload_end_none},
+        {"short:upload-end:0", 5, "..", failure_text::upload_end_none},
     };
     for (const Case& k : cases)
     {
@@ -226,8 +222,8 @@ static void expect_disconnect_failure(e2e::PrinterOnPort& printer, const std::st
                              printer.port() +
                              "\" ... done\n# Sending synchronization characters ... done\n"
                              "# Uploading data ";
-    const std::string tail = " failed\n! Qel_UploadTool: upload data failed => Could not send "
-                             "data upload request to printer\n";
+    const std::string tail = std::string(" failed\n! Qel_UploadTool: upload data failed => ") +
+                             failure_text::upload_block_not_sent + "\n";
     const std::string out = test_support::mask_banner(r.out, kTool);
     ASSERT_GE(out.size(), head.size() + tail.size()) << out;
     EXPECT_EQ(out.substr(0, head.size()), head);

@@ -5,6 +5,7 @@
 #include "upload_transfer.h"
 
 #include "failing_answers.h"
+#include "failure_texts.h"
 #include "fake_port.h"
 
 #include <gtest/gtest.h>
@@ -224,29 +225,19 @@ TEST_F(UploadTransfer, ResponseFailures)
 {
     // Nothing is sent after the failure.
     const std::vector<fake_port::FailingAnswer> cases = {
-        {{0x1B, 0xFF, 0x21, 0x01, 0x01}, "Data exchange cancelled by printer", 2},
-        {{0x1B, 0xFF, 0x22, 0x01, 0x00},
-         "Did not receive data exchange upload start response from printer",
-         2},
-        {{0x1B, 0xFF, 0x21, 0x02, 0x00},
-         "Did not receive data exchange upload start response from printer",
-         2},
-        {{0x00, 0xFF, 0x21, 0x01, 0x00},
-         "Did not receive data exchange upload start response from printer",
-         2},
-        {{0x1B, 0xFF, 0x21, 0x01},
-         "Did not receive data exchange upload start response from printer",
-         2},
-        {{}, "Did not receive data exchange upload start response from printer", 2},
+        {{0x1B, 0xFF, 0x21, 0x01, 0x01}, failure_text::upload_cancelled, 2},
+        {{0x1B, 0xFF, 0x22, 0x01, 0x00}, failure_text::upload_start_none, 2},
+        {{0x1B, 0xFF, 0x21, 0x02, 0x00}, failure_text::upload_start_none, 2},
+        {{0x00, 0xFF, 0x21, 0x01, 0x00}, failure_text::upload_start_none, 2},
+        {{0x1B, 0xFF, 0x21, 0x01}, failure_text::upload_start_none, 2},
+        {{}, failure_text::upload_start_none, 2},
         {{0x1B, 0xFF, 0x21, 0x01, 0x00, 0x1B, 0xFF, 0x25, 0x01, 0x01},
-         "Data exchange cancelled by printer",
+         failure_text::upload_cancelled,
          8},
         {{0x1B, 0xFF, 0x21, 0x01, 0x00, 0x1B, 0xFF, 0x25, 0x00, 0x00},
-         "Did not receive data exchange upload end response from printer",
+         failure_text::upload_end_none,
          8},
-        {{0x1B, 0xFF, 0x21, 0x01, 0x00, 0x1B, 0xFF, 0x25, 0x01},
-         "Did not receive data exchange upload end response from printer",
-         8},
+        {{0x1B, 0xFF, 0x21, 0x01, 0x00, 0x1B, 0xFF, 0x25, 0x01}, failure_text::upload_end_none, 8},
     };
     for (bool usb : {false, true})
     {
@@ -269,14 +260,14 @@ TEST_F(UploadTransfer, WriteFailuresStopTheUpload)
         unsigned nth; // failing write
         const char* message;
     } cases[] = {
-        {UPLOAD_MODE_PACED, 1, "Could not send data exchange upload start request to printer"},
-        {UPLOAD_MODE_PACED, 2, "Could not send data exchange upload start request to printer"},
-        {UPLOAD_MODE_PACED, 3, "Could not send data upload request to printer"},
-        {UPLOAD_MODE_PACED, 6, "Could not send data upload request to printer"},
-        {UPLOAD_MODE_PACED, 7, "Could not send data exchange upload end request to printer"},
-        {UPLOAD_MODE_PACED, 8, "Could not send data exchange upload end request to printer"},
-        {UPLOAD_MODE_BUFFERED, 3, "Could not send data upload request to printer"},
-        {UPLOAD_MODE_BUFFERED, 4, "Could not send data exchange upload end request to printer"},
+        {UPLOAD_MODE_PACED, 1, failure_text::upload_start_not_sent},
+        {UPLOAD_MODE_PACED, 2, failure_text::upload_start_not_sent},
+        {UPLOAD_MODE_PACED, 3, failure_text::upload_block_not_sent},
+        {UPLOAD_MODE_PACED, 6, failure_text::upload_block_not_sent},
+        {UPLOAD_MODE_PACED, 7, failure_text::upload_end_not_sent},
+        {UPLOAD_MODE_PACED, 8, failure_text::upload_end_not_sent},
+        {UPLOAD_MODE_BUFFERED, 3, failure_text::upload_block_not_sent},
+        {UPLOAD_MODE_BUFFERED, 4, failure_text::upload_end_not_sent},
     };
     for (const Case& k : cases)
     {

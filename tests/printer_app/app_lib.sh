@@ -43,11 +43,12 @@ start_emulator() {
 }
 
 # start_usb_emulator --usb --serial SN --out DIR [...]: emulated USB printers (umockdev);
-# everything run afterwards (the app) sees them through the preload library.
+# everything run afterwards (the app) sees them through the preload library. The testbed
+# goes under the short $DEV: its ioctl sockets' paths must fit a socket address (108 bytes).
 start_usb_emulator() {
     local ports
     ports=$(printf '%s\n' "$@" | grep -c '^--usb$')
-    TMPDIR="$WORK" "$EMU" "$@" > "$WORK/emu.out" 2> "$WORK/emu.err" &
+    TMPDIR="$DEV" "$EMU" "$@" > "$WORK/emu.out" 2> "$WORK/emu.err" &
     EMU_PID=$!
     for _ in $(seq 50); do
         [ "$(grep -c '^READY' "$WORK/emu.out" 2>/dev/null)" -ge "$ports" ] && break

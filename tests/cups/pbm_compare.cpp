@@ -18,36 +18,30 @@
 //
 // prints "height=H top=T bottom=B": the page's lines and its blank lines
 // before the first and after the last dot (a blank page: top=H bottom=0).
+#include "pbm_image.h"
+
 #include <algorithm>
 #include <bit>
-#include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace
 {
 
-struct Bitmap
-{
-    unsigned width = 0;
-    unsigned height = 0;
-    unsigned stride = 0;
-    std::vector<unsigned char> bits;
+using Bitmap = test_support::PbmImage;
 
-    const unsigned char* row(unsigned y) const { return bits.data() + std::size_t(y) * stride; }
-    // A dot outside the bitmap is white.
-    bool dot(long x, long y) const
-    {
-        if (x < 0 || y < 0 || x >= long(width) || y >= long(height))
-            return false;
-        return (row(unsigned(y))[x / 8] >> (7 - x % 8)) & 1;
-    }
-};
+// A dot outside the bitmap is white.
+bool lo_dot(const Bitmap& b, long x, long y)
+{
+    if (x < 0 || y < 0 || x >= long(b.width) || y >= long(b.height))
+        return false;
+    return (b.row(unsigned(y))[x / 8] >> (7 - x % 8)) & 1;
+}
 
 // Differing dots in the first `rows` lines when the reference is moved by
 // (dx, dy).
@@ -56,60 +50,16 @@ unsigned long lo_shifted_diff(const Bitmap& a, const Bitmap& b, unsigned rows, i
     unsigned long n = 0;
     for (unsigned y = 0; y < rows; ++y)
         for (unsigned x = 0; x < a.width; ++x)
-            n += a.dot(x, y) != b.dot(long(x) - dx, long(y) - dy);
+            n += lo_dot(a, x, y) != lo_dot(b, long(x) - dx, long(y) - dy);
     return n;
-}
-
-// Reads one header number of a PBM file, skipping white space and comments.
-bool lo_read_number(std::istream& in, unsigned* value)
-{
-    int c = in.get();
-    while (c == '#' || std::isspace(c))
-    {
-        if (c == '#')
-            while (c != '\n' && c != EOF)
-                c = in.get();
-        c = in.get();
-    }
-    if (!std::isdigit(c))
-        return false;
-    unsigned long v = 0;
-    while (std::isdigit(c))
-    {
-        v = v * 10 + unsigned(c - '0');
-        if (v > 1000000)
-            return false;
-        c = in.get();
-    }
-    *value = unsigned(v);
-    return true; // the single white space after the number has been consumed
 }
 
 bool lo_read_pbm(const char* path, Bitmap* bitmap, std::string* error)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-    {
-        *error = std::string(path) + ": " + std::strerror(errno);
-        return false;
-    }
-    char magic[2] = {};
-    in.read(magic, 2);
-    if (!in || magic[0] != 'P' || magic[1] != '4' || !lo_read_number(in, &bitmap->width) ||
-        !lo_read_number(in, &bitmap->height))
-    {
-        *error = std::string(path) + ": not a binary PBM file";
-        return false;
-    }
-    bitmap->stride = (bitmap->width + 7) / 8;
-    bitmap->bits.resize(std::size_t(bitmap->stride) * bitmap->height);
-    in.read(reinterpret_cast<char*>(bitmap->bits.data()), std::streamsize(bitmap->bits.size()));
-    if (std::size_t(in.gcount()) != bitmap->bits.size())
-    {
-        *error = std::string(path) + ": image data is short";
-        return false;
-    }
-    return true;
+    std::optional<Bitmap> read = test_support::read_pbm(path, *error);
+    if (read)
+        *bitmap = std::move(*read);
+    return bool(read);
 }
 
 // Dark dots in a row, ignoring the padding bits after the last column.

@@ -10,6 +10,8 @@
 //   page=N width=W height=H bpl=B bits=1 space=3 res=203 speed=.. density=..
 //   path=.. trim=.. trimtop=.. cutoff=.. feed=.. cut=.. cutjob=.. copies=.. dark=D
 // Exit status 0 when the stream holds at least one page, 1 otherwise.
+#include "pbm_image.h"
+
 #include <cups/raster.h>
 
 #include <cstdio>
@@ -18,6 +20,7 @@
 #include <unistd.h>
 #include <bit>
 #include <string>
+#include <utility>
 #include <vector>
 
 int main(int argc, char** argv)
@@ -65,15 +68,11 @@ int main(int argc, char** argv)
         if (argc == 3 && h.cupsBitsPerPixel == 1)
         {
             const std::string path = std::string(argv[2]) + "-" + std::to_string(pages) + ".pbm";
-            FILE* f = std::fopen(path.c_str(), "wb");
-            if (f == nullptr)
+            if (!test_support::write_pbm(path, {h.cupsBytesPerLine * 8, rows, std::move(image)}))
             {
-                std::perror(path.c_str());
+                std::fprintf(stderr, "%s: cannot write it\n", path.c_str());
                 return 2;
             }
-            std::fprintf(f, "P4\n%u %u\n", h.cupsBytesPerLine * 8, rows);
-            std::fwrite(image.data(), 1, image.size(), f);
-            std::fclose(f);
         }
         std::printf("page=%d width=%u height=%u bpl=%u bits=%u space=%u res=%u speed=%u "
                     "density=%u path=%u trim=%u trimtop=%u cutoff=%u feed=%u cut=%u cutjob=%u "

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <sys/resource.h>
@@ -25,20 +24,7 @@ namespace qel_filter_test
 
 cups_page_header2_t raster_header(unsigned width_bytes, unsigned height)
 {
-    cups_page_header2_t header;
-    std::memset(&header, 0, sizeof header);
-    header.HWResolution[0] = header.HWResolution[1] = 203;
-    header.cupsWidth = width_bytes * 8;
-    header.cupsHeight = height;
-    header.cupsBytesPerLine = width_bytes;
-    header.cupsBitsPerColor = 1;
-    header.cupsBitsPerPixel = 1;
-    header.cupsColorSpace = CUPS_CSPACE_K;
-    header.cupsColorOrder = CUPS_ORDER_CHUNKED;
-    header.NumCopies = 1;
-    header.PageSize[0] = width_bytes * 8 * 72 / 203;
-    header.PageSize[1] = height * 72 / 203;
-    return header;
+    return test_support::k1_page_header(width_bytes * 8, height);
 }
 
 TS_RASTER_PAGE claimed_size_page(unsigned base_width_bytes, unsigned width_bytes, unsigned height)
@@ -72,78 +58,24 @@ TS_RASTER_PAGE pattern_page(unsigned width_bytes, unsigned height, unsigned seed
 
 void write_raster(const std::string& path, const std::vector<TS_RASTER_PAGE>& pages)
 {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0)
+    test_support::RasterWriter raster(path);
+    if (!raster.failure().empty())
     {
-        throw std::runtime_error("cannot create " + path);
+        throw std::runtime_error(raster.failure());
     }
-    cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
     for (const auto& page : pages)
     {
-        cups_page_header2_t header = page.header;
-        cupsRasterWriteHeader2(ras, &header);
-        const size_t width = header.cupsBytesPerLine;
+        // A header or line that libcups refuses does not stop the ones after it.
+        raster.page(page.header);
+        const size_t width = page.header.cupsBytesPerLine;
         for (size_t offset = 0; width > 0 && offset + width <= page.image.size(); offset += width)
-        {
-            cupsRasterWritePixels(ras, const_cast<unsigned char*>(page.image.data() + offset),
-                                  static_cast<unsigned>(width));
-        }
+            raster.pixels(page.image.data() + offset, width);
     }
-    cupsRasterClose(ras);
-    close(fd);
 }
 
 std::vector<TS_RASTER_PAGE> read_raster(const std::string& path)
 {
-    std::vector<TS_RASTER_PAGE> pages;
-    const int fd = open(path.c_str(), O_RDONLY);
-    if (fd < 0)
-    {
-        return pages;
-    }
-    cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
-    TS_RASTER_PAGE page;
-    while (ras != nullptr && cupsRasterReadHeader2(ras, &page.header))
-    {
-        const unsigned width = page.header.cupsBytesPerLine;
-        page.image.assign(static_cast<size_t>(width) * page.header.cupsHeight, 0);
-        for (unsigned y = 0; y < page.header.cupsHeight; ++y)
-        {
-            if (cupsRasterReadPixels(ras, page.image.data() + static_cast<size_t>(y) * width,
-                                     width) != width)
-            {
-                break;
-            }
-        }
-        pages.push_back(page);
-    }
-    if (ras != nullptr)
-    {
-        cupsRasterClose(ras);
-    }
-    close(fd);
-    return pages;
-}
-
-std::string make_temp_dir(const std::string& stem)
-{
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/" + stem + ".XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) == nullptr)
-    {
-        throw std::runtime_error("mkdtemp failed for " + pattern);
-    }
-    return buffer.data();
-}
-
-std::string read_file(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return test_support::read_raster_pages(path);
 }
 
 bool read_output(int fd, Bytes& out, size_t limit, size_t chunk)
@@ -167,12 +99,6 @@ Bytes read_bytes(const std::string& path)
     return Bytes(text.begin(), text.end());
 }
 
-void write_file(const std::string& path, const std::string& text)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
 std::vector<std::string> job_args(const std::string& file)
 {
     return {"42", "tester", "receipt", "1", "", file};
@@ -181,8 +107,12 @@ std::vector<std::string> job_args(const std::string& file)
 TS_FILTER_RUN run_filter(const TS_FILTER_OPTIONS& options)
 {
     TS_FILTER_RUN run;
-    const std::string dir = make_temp_dir("filter-run");
-    const std::string out_path = dir + "/stdout", err_path = dir + "/stderr";
+    const test_support::TempDir dir;
+    if (!dir.ok())
+    {
+        throw std::runtime_error("no scratch directory for a filter run");
+    }
+    const std::string out_path = dir.file("stdout"), err_path = dir.file("stderr");
     const std::string program = options.program.empty() ? QEL_FILTER_BINARY : options.program;
 
     int out_pipe[2] = {-1, -1};
@@ -304,9 +234,6 @@ TS_FILTER_RUN run_filter(const TS_FILTER_OPTIONS& options)
         run.out = read_bytes(out_path);
     }
     run.err = read_file(err_path);
-    unlink(out_path.c_str());
-    unlink(err_path.c_str());
-    rmdir(dir.c_str());
     return run;
 }
 

@@ -3,6 +3,9 @@
 // standard output, standard error and exit status.
 #pragma once
 
+#include "raster_file.h"
+#include "temp_dir.h"
+
 #include <cups/raster.h>
 
 #include <cstddef>
@@ -17,11 +20,9 @@ namespace qel_filter_test
 using Bytes = std::vector<unsigned char>;
 
 // A page of a raster file: its header and cupsHeight x cupsBytesPerLine bytes.
-struct TS_RASTER_PAGE
-{
-    cups_page_header2_t header{};
-    Bytes image;
-};
+using TS_RASTER_PAGE = test_support::RasterPage;
+using test_support::read_file;
+using test_support::write_file;
 
 // A 1-bit black-and-white 203 dpi header of `width_bytes` x `height`.
 cups_page_header2_t raster_header(unsigned width_bytes, unsigned height);
@@ -41,12 +42,7 @@ void write_raster(const std::string& path, const std::vector<TS_RASTER_PAGE>& pa
 // Reads every page of a raster file with libcups.
 std::vector<TS_RASTER_PAGE> read_raster(const std::string& path);
 
-// A fresh directory under $TMPDIR, removed by the caller if it wants.
-std::string make_temp_dir(const std::string& stem);
-
-std::string read_file(const std::string& path);
 Bytes read_bytes(const std::string& path);
-void write_file(const std::string& path, const std::string& text);
 
 // Appends what the filter writes on `fd` to `out`, in reads of up to `chunk`
 // bytes, until `out` holds at least `limit` bytes (by default: to the end).

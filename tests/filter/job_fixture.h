@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <sys/stat.h>
 
@@ -19,21 +18,15 @@ namespace qel_filter_test
 class FilterJobTest : public ::testing::Test
 {
   protected:
-    explicit FilterJobTest(const char* stem) : stem_(stem) {}
-
     void SetUp() override
     {
         shared_tmp_lock();
         struct stat st;
         ASSERT_NE(lstat(QEL_TB_PRINT_MONITOR_REQUEST_FIFO, &st), 0)
             << "a print monitor FIFO exists; these tests need it absent";
-        dir_ = make_temp_dir(stem_);
+        ASSERT_TRUE(tmp_.ok());
     }
-    void TearDown() override
-    {
-        std::filesystem::remove_all(dir_);
-        shared_tmp_unlock();
-    }
+    void TearDown() override { shared_tmp_unlock(); }
 
     std::string path(const std::string& name) const { return dir_ + "/" + name; }
 
@@ -46,8 +39,8 @@ class FilterJobTest : public ::testing::Test
         return run_filter(options);
     }
 
-    std::string stem_;
-    std::string dir_;
+    test_support::TempDir tmp_;
+    const std::string dir_ = tmp_.path();
 };
 
 } // namespace qel_filter_test

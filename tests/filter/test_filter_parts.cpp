@@ -105,16 +105,9 @@ TEST(PageImage, SizesThatCannotBeHeldAreRefused)
 class FifoCheck : public ::testing::Test
 {
   protected:
-    void SetUp() override { dir_ = make_temp_dir("fifo-check"); }
-    void TearDown() override
-    {
-        for (const char* name : {"/fifo", "/file", "/link", "/dangling"})
-        {
-            unlink((dir_ + name).c_str());
-        }
-        rmdir(dir_.c_str());
-    }
-    std::string dir_;
+    void SetUp() override { ASSERT_TRUE(tmp_.ok()); }
+    test_support::TempDir tmp_;
+    const std::string dir_ = tmp_.path();
 };
 
 TEST_F(FifoCheck, OnlyARealFifoIsOpened)
@@ -190,8 +183,8 @@ TEST_F(FifoCheck, DebugLogIsCreatedWithoutFollowingLinks)
 
 TEST(OutputStream, WritesInOrderAndReportsFailures)
 {
-    const std::string dir = make_temp_dir("output");
-    const std::string path = dir + "/out";
+    const test_support::TempDir dir;
+    const std::string path = dir.file("out");
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     ASSERT_GE(fd, 0);
     output_open(fd);
@@ -209,8 +202,6 @@ TEST(OutputStream, WritesInOrderAndReportsFailures)
     close(fd);
     EXPECT_EQ(read_bytes(path), expected);
     EXPECT_EQ(output_error(), 0);
-    unlink(path.c_str());
-    rmdir(dir.c_str());
 
     // A reader that went away: the write fails with EPIPE and stays failed.
     signal(SIGPIPE, SIG_IGN);

@@ -99,11 +99,7 @@ int run_command(const std::string& command)
     return std::system((command + " 2>/dev/null").c_str());
 }
 
-class JobFlow : public FilterJobTest
-{
-  protected:
-    JobFlow() : FilterJobTest("job-flow") {}
-};
+using JobFlow = FilterJobTest;
 
 } // namespace
 

@@ -28,11 +28,7 @@ using namespace qel_filter_test;
 namespace
 {
 
-class JobRobustness : public FilterJobTest
-{
-  protected:
-    JobRobustness() : FilterJobTest("job-robustness") {}
-};
+using JobRobustness = FilterJobTest;
 
 // The reference stream of a job: settings per page, every copy through the
 // copy loop over the whole page image, less the blank lines above the content

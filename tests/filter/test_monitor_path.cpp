@@ -13,7 +13,6 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
-#include <filesystem>
 #include <functional>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -60,12 +59,11 @@ class MonitorPath : public ::testing::Test
     void SetUp() override
     {
         shared_tmp_lock();
-        dir_ = make_temp_dir("monitor-path");
+        ASSERT_TRUE(tmp_.ok());
     }
     void TearDown() override
     {
         fake_monitor_stop(monitor_);
-        std::filesystem::remove_all(dir_);
         shared_tmp_unlock();
     }
 
@@ -102,7 +100,8 @@ class MonitorPath : public ::testing::Test
         }
     }
 
-    std::string dir_;
+    test_support::TempDir tmp_;
+    const std::string dir_ = tmp_.path();
     TS_FAKE_MONITOR monitor_;
 };
 

@@ -25,6 +25,9 @@
 // Every job's pages differ (a bar code of job and page number at the top
 // and pseudo-random receipt text below), so a page printed for the wrong job
 // or twice cannot pass for another.
+#include "pbm_image.h"
+#include "raster_file.h"
+
 #include <cups/raster.h>
 
 #include <algorithm>
@@ -52,38 +55,33 @@ constexpr unsigned kDots = 576;
 constexpr unsigned kStride = kDots / 8;
 constexpr unsigned kDpi = 203;
 
-struct Image
-{
-    unsigned width = 0;
-    unsigned height = 0;
-    std::vector<std::uint8_t> bits; // PBM order: 1 = black, MSB first
+using test_support::PbmImage;
 
-    std::uint8_t* row(unsigned y) { return bits.data() + std::size_t(y) * stride(); }
-    const std::uint8_t* row(unsigned y) const { return bits.data() + std::size_t(y) * stride(); }
-    unsigned stride() const { return (width + 7) / 8; }
-    void dots(unsigned y, unsigned x0, unsigned x1) // [x0, x1) black
+// Black dots [x0, x1) of line y.
+void lo_dots(PbmImage& img, unsigned y, unsigned x0, unsigned x1)
+{
+    for (unsigned x = x0; x < x1 && x < img.width; ++x)
+        img.row(y)[x / 8] |= std::uint8_t(0x80u >> (x % 8));
+}
+
+// The same picture without its trailing blank lines.
+void lo_trim(PbmImage& img)
+{
+    while (img.height > 0)
     {
-        for (unsigned x = x0; x < x1 && x < width; ++x)
-            row(y)[x / 8] |= std::uint8_t(0x80u >> (x % 8));
+        const std::uint8_t* r = img.row(img.height - 1);
+        if (std::any_of(r, r + img.stride(), [](std::uint8_t b) { return b != 0; }))
+            break;
+        --img.height;
     }
-    // The same picture without its trailing blank lines.
-    void trim()
-    {
-        while (height > 0)
-        {
-            const std::uint8_t* r = row(height - 1);
-            if (std::any_of(r, r + stride(), [](std::uint8_t b) { return b != 0; }))
-                break;
-            --height;
-        }
-        bits.resize(std::size_t(height) * stride());
-    }
-    std::string key() const
-    {
-        return std::to_string(width) + "x" + std::to_string(height) + ":" +
-               std::string(bits.begin(), bits.end());
-    }
-};
+    img.bits.resize(std::size_t(img.height) * img.stride());
+}
+
+std::string lo_key(const PbmImage& img)
+{
+    return std::to_string(img.width) + "x" + std::to_string(img.height) + ":" +
+           std::string(img.bits.begin(), img.bits.end());
+}
 
 struct Job
 {
@@ -103,13 +101,13 @@ std::string job_name(unsigned n)
 // A receipt page: a bar code of job and page number, rows of "text" (dark
 // runs of glyph width) with gaps, a rule, and for some jobs blank paper at
 // the end.
-Image make_page(unsigned job, unsigned page, unsigned trailing_blank)
+PbmImage make_page(unsigned job, unsigned page, unsigned trailing_blank)
 {
     std::mt19937 rng(job * 977u + page * 131u + 7u);
     auto pick = [&](unsigned lo, unsigned hi)
     { return std::uniform_int_distribution<unsigned>(lo, hi)(rng); };
     const unsigned body = pick(160, 900);
-    Image img;
+    PbmImage img;
     img.width = kDots;
     img.height = 40 + body + 8 + trailing_blank;
     img.bits.assign(std::size_t(img.height) * kStride, 0);
@@ -121,7 +119,7 @@ Image make_page(unsigned job, unsigned page, unsigned trailing_blank)
         const unsigned x = 48 + bit * 20;
         const unsigned w = (code >> (23 - bit)) & 1u ? 12 : 4;
         for (unsigned y = 4; y < 36; ++y)
-            img.dots(y, x, x + w);
+            lo_dots(img, y, x, x + w);
     }
     for (unsigned y = 40; y < 40 + body;)
     {
@@ -134,85 +132,20 @@ Image make_page(unsigned job, unsigned page, unsigned trailing_blank)
             const unsigned top = pick(0, glyph_h / 3);
             for (unsigned gy = top; gy < glyph_h; ++gy)
                 if (pick(0, 9) != 0) // glyphs have holes
-                    img.dots(y + gy, x, x + w);
+                    lo_dots(img, y + gy, x, x + w);
             x += w + pick(2, 18);
         }
         y += glyph_h + pick(4, 16);
     }
     for (unsigned y = 40 + body; y < 40 + body + 4; ++y)
-        img.dots(y, 8, kDots - 8);
+        lo_dots(img, y, 8, kDots - 8);
     return img;
 }
 
-bool write_pbm(const Image& img, const std::string& path)
+cups_page_header2_t page_header(const PbmImage& img, unsigned copies, bool trim, bool cut)
 {
-    std::ofstream f(path, std::ios::binary);
-    f << "P4\n" << img.width << " " << img.height << "\n";
-    f.write(reinterpret_cast<const char*>(img.bits.data()), std::streamsize(img.bits.size()));
-    return bool(f);
-}
-
-std::optional<Image> read_pbm(const std::string& path, std::string& why)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::string magic;
-    Image img;
-    if (!(f >> magic) || magic != "P4")
-    {
-        why = path + ": not a binary PBM";
-        return std::nullopt;
-    }
-    auto number = [&](unsigned& v)
-    {
-        for (;;)
-        {
-            f >> std::ws;
-            if (f.peek() != '#')
-                break;
-            std::string comment;
-            std::getline(f, comment);
-        }
-        return bool(f >> v);
-    };
-    if (!number(img.width) || !number(img.height) || img.width == 0 || img.width > 65536 ||
-        img.height > 1000000)
-    {
-        why = path + ": bad PBM size";
-        return std::nullopt;
-    }
-    f.get(); // the single white space before the bits
-    img.bits.resize(std::size_t(img.height) * img.stride());
-    if (!f.read(reinterpret_cast<char*>(img.bits.data()), std::streamsize(img.bits.size())))
-    {
-        why = path + ": truncated PBM";
-        return std::nullopt;
-    }
-    return img;
-}
-
-cups_page_header2_t page_header(const Image& img, unsigned copies, bool trim, bool cut)
-{
-    cups_page_header2_t h;
-    std::memset(&h, 0, sizeof h);
-    h.HWResolution[0] = h.HWResolution[1] = kDpi;
-    const float w_pt = kDots * 72.0f / kDpi, h_pt = img.height * 72.0f / kDpi;
-    h.PageSize[0] = unsigned(w_pt + 0.5f);
-    h.PageSize[1] = unsigned(h_pt + 0.5f);
-    h.cupsPageSize[0] = w_pt;
-    h.cupsPageSize[1] = h_pt;
-    h.ImagingBoundingBox[2] = h.PageSize[0];
-    h.ImagingBoundingBox[3] = h.PageSize[1];
-    h.cupsImagingBBox[2] = w_pt;
-    h.cupsImagingBBox[3] = h_pt;
+    cups_page_header2_t h = test_support::k1_page_header(kDots, img.height, kDpi);
     h.NumCopies = copies;
-    h.cupsWidth = kDots;
-    h.cupsHeight = img.height;
-    h.cupsBitsPerColor = 1;
-    h.cupsBitsPerPixel = 1;
-    h.cupsBytesPerLine = kStride;
-    h.cupsColorOrder = CUPS_ORDER_CHUNKED;
-    h.cupsColorSpace = CUPS_CSPACE_K;
-    h.cupsNumColors = 1;
     h.cupsRowFeed = 255;     // printer's own speed
     h.cupsCompression = 255; // and density
     h.Duplex = trim ? CUPS_TRUE : CUPS_FALSE;
@@ -220,26 +153,19 @@ cups_page_header2_t page_header(const Image& img, unsigned copies, bool trim, bo
     return h;
 }
 
-bool write_raster_job(const std::string& path, const std::vector<Image>& pages, unsigned copies,
-                      bool trim)
+// Returns "" or what failed.
+std::string write_raster_job(const std::string& path, const std::vector<PbmImage>& pages,
+                             unsigned copies, bool trim)
 {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0)
-        return false;
-    cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
-    bool ok = ras != nullptr;
-    for (std::size_t p = 0; ok && p < pages.size(); ++p)
+    test_support::RasterWriter raster(path);
+    for (std::size_t p = 0; raster.failure().empty() && p < pages.size(); ++p)
     {
-        cups_page_header2_t h = page_header(pages[p], copies, trim, p + 1 == pages.size());
-        ok = cupsRasterWriteHeader2(ras, &h) != 0;
+        raster.page(page_header(pages[p], copies, trim, p + 1 == pages.size()));
         // CUPS raster is 0 = white for the K colour space, as PBM.
-        for (unsigned y = 0; ok && y < pages[p].height; ++y)
-            ok = cupsRasterWritePixels(ras, const_cast<std::uint8_t*>(pages[p].row(y)), kStride) ==
-                 kStride;
+        for (unsigned y = 0; raster.failure().empty() && y < pages[p].height; ++y)
+            raster.pixels(pages[p].row(y), kStride);
     }
-    if (ras)
-        cupsRasterClose(ras);
-    return ::close(fd) == 0 && ok;
+    return raster.close();
 }
 
 // A PostScript receipt for an 80 mm roll, 200 mm long, carrying its job
@@ -283,20 +209,22 @@ int make(const std::string& dir, unsigned count, unsigned ps_every)
         const unsigned pages = 1 + n % 3;
         const unsigned copies = n % 7 == 0 ? 2 : 1;
         const bool trim = n % 5 != 0;
-        std::vector<Image> images;
+        std::vector<PbmImage> images;
         for (unsigned p = 1; p <= pages; ++p)
         {
             images.push_back(make_page(n, p, n % 4 == 0 ? 60 : 0));
-            if (!write_pbm(images.back(),
-                           dir + "/expect/" + name + "-" + std::to_string(p) + ".pbm"))
+            if (!test_support::write_pbm(dir + "/expect/" + name + "-" + std::to_string(p) + ".pbm",
+                                         images.back()))
             {
                 std::fprintf(stderr, "cannot write the expected image of %s\n", name.c_str());
                 return 1;
             }
         }
-        if (!write_raster_job(dir + "/jobs/" + name + ".ras", images, copies, trim))
+        const std::string failure =
+            write_raster_job(dir + "/jobs/" + name + ".ras", images, copies, trim);
+        if (!failure.empty())
         {
-            std::fprintf(stderr, "cannot write %s.ras: %s\n", name.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "%s\n", failure.c_str());
             return 1;
         }
         manifest << n << " raster " << pages << " " << copies << "\n";
@@ -376,15 +304,15 @@ int check(const std::string& dir, const std::string& assignment,
     for (const auto& [n, j] : jobs)
         for (unsigned p = 1; p <= j.pages; ++p)
         {
-            auto img =
-                read_pbm(dir + "/expect/" + job_name(n) + "-" + std::to_string(p) + ".pbm", why);
+            auto img = test_support::read_pbm(
+                dir + "/expect/" + job_name(n) + "-" + std::to_string(p) + ".pbm", why);
             if (!img)
             {
                 std::fprintf(stderr, "%s\n", why.c_str());
                 return 2;
             }
-            img->trim();
-            if (!by_picture.emplace(img->key(), PageId{n, p}).second)
+            lo_trim(*img);
+            if (!by_picture.emplace(lo_key(*img), PageId{n, p}).second)
             {
                 std::fprintf(stderr, "%s page %u looks like another job's page\n",
                              job_name(n).c_str(), p);
@@ -407,14 +335,14 @@ int check(const std::string& dir, const std::string& assignment,
         std::vector<std::string> unknown(stems.size());
         for (std::size_t k = 0; k < stems.size(); ++k)
         {
-            auto img = read_pbm(stems[k] + ".pbm", why);
+            auto img = test_support::read_pbm(stems[k] + ".pbm", why);
             if (!img)
             {
                 unknown[k] = why;
                 continue;
             }
-            img->trim();
-            const auto hit = by_picture.find(img->key());
+            lo_trim(*img);
+            const auto hit = by_picture.find(lo_key(*img));
             if (hit == by_picture.end())
                 unknown[k] = stems[k] + ": matches no page of any job";
             else

@@ -2,12 +2,16 @@
 // for documents whose every dot is known. The page is the PWG medium named on the command
 // line; the image sits at its top left corner, the rest of the page is blank.
 //   pbm_to_pwg IN.pbm MEDIA OUT.pwg      (MEDIA: a PWG name such as om_roll-80_80x100mm)
+#include "pbm_image.h"
+#include "raster_file.h"
+
 #include <cups/raster.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
+#include <optional>
+#include <string>
 #include <vector>
 
 int main(int argc, char* argv[])
@@ -17,11 +21,11 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "usage: pbm_to_pwg IN.pbm MEDIA OUT.pwg\n");
         return 2;
     }
-    FILE* in = std::fopen(argv[1], "rb");
-    unsigned width = 0, height = 0;
-    if (!in || std::fscanf(in, "P4 %u %u", &width, &height) != 2 || std::fgetc(in) == EOF)
+    std::string why;
+    const std::optional<test_support::PbmImage> image = test_support::read_pbm(argv[1], why);
+    if (!image)
     {
-        std::fprintf(stderr, "pbm_to_pwg: %s is not a raw PBM image\n", argv[1]);
+        std::fprintf(stderr, "pbm_to_pwg: %s\n", why.c_str());
         return 1;
     }
     pwg_media_t* media = pwgMediaForPWG(argv[2]);
@@ -33,24 +37,21 @@ int main(int argc, char* argv[])
         return 1;
     }
     header.cupsInteger[CUPS_RASTER_PWG_TotalPageCount] = 1;
-    const int fd = open(argv[3], O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    cups_raster_t* out = fd < 0 ? nullptr : cupsRasterOpen(fd, CUPS_RASTER_WRITE_PWG);
-    if (!out || !cupsRasterWriteHeader2(out, &header))
-    {
-        std::fprintf(stderr, "pbm_to_pwg: cannot write %s\n", argv[3]);
-        return 1;
-    }
-    const unsigned in_bytes = (width + 7) / 8;
-    std::vector<unsigned char> row(in_bytes), line(header.cupsBytesPerLine);
+    test_support::RasterWriter out(argv[3], CUPS_RASTER_WRITE_PWG);
+    out.page(header);
+    std::vector<unsigned char> line(header.cupsBytesPerLine);
     for (unsigned y = 0; y < header.cupsHeight; y++)
     {
         std::memset(line.data(), 0, line.size());
-        if (y < height && std::fread(row.data(), 1, in_bytes, in) == in_bytes)
-            std::memcpy(line.data(), row.data(), std::min<size_t>(in_bytes, line.size()));
-        cupsRasterWritePixels(out, line.data(), header.cupsBytesPerLine);
+        if (y < image->height)
+            std::memcpy(line.data(), image->row(y), std::min<size_t>(image->stride(), line.size()));
+        out.pixels(line.data(), line.size());
     }
-    cupsRasterClose(out);
-    close(fd);
-    std::fclose(in);
+    const std::string failure = out.close();
+    if (!failure.empty())
+    {
+        std::fprintf(stderr, "pbm_to_pwg: %s\n", failure.c_str());
+        return 1;
+    }
     return 0;
 }

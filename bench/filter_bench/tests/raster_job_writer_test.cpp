@@ -1,10 +1,11 @@
 // Raster streams written by the benchmark read back bit-exact through libcups.
 #include "raster_job_writer.h"
 
+#include "raster_file.h"
+
 #include <gtest/gtest.h>
 
 #include <cups/raster.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <vector>
@@ -19,36 +20,6 @@ std::string scratch(const std::string& name)
     return std::string(QEL_BENCH_TEST_DIR) + "/" + name;
 }
 
-struct ReadPage
-{
-    cups_page_header2_t header;
-    std::vector<uint8_t> pixels;
-};
-
-std::vector<ReadPage> read_back(const std::string& path)
-{
-    std::vector<ReadPage> pages;
-    const int fd = open(path.c_str(), O_RDONLY);
-    EXPECT_GE(fd, 0) << path;
-    if (fd < 0)
-        return pages;
-    cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
-    ReadPage p;
-    while (ras && cupsRasterReadHeader2(ras, &p.header))
-    {
-        p.pixels.assign(std::size_t(p.header.cupsBytesPerLine) * p.header.cupsHeight, 0);
-        for (unsigned y = 0; y < p.header.cupsHeight; ++y)
-            EXPECT_EQ(cupsRasterReadPixels(ras, p.pixels.data() + y * p.header.cupsBytesPerLine,
-                                           p.header.cupsBytesPerLine),
-                      p.header.cupsBytesPerLine);
-        pages.push_back(p);
-    }
-    if (ras)
-        cupsRasterClose(ras);
-    close(fd);
-    return pages;
-}
-
 const InputSpec two_pages{"two",
                           {{PageContent::text, 576, 300, 11}, {PageContent::logo, 576, 90, 12}}};
 
@@ -58,7 +29,7 @@ TEST(RasterJobWriter, OneBitJobReadsBackBitExact)
 {
     const std::string path = scratch("two-k1.ras");
     ASSERT_EQ(write_raster_job(path, two_pages, {RasterForm::k1, 0, 203}), "");
-    const auto pages = read_back(path);
+    const auto pages = test_support::read_raster_pages(path);
     ASSERT_EQ(pages.size(), 2u);
     for (std::size_t i = 0; i < pages.size(); ++i)
     {
@@ -72,7 +43,7 @@ TEST(RasterJobWriter, OneBitJobReadsBackBitExact)
         EXPECT_EQ(h.NumCopies, 1u);
         // Nothing may be cut off the bottom, or the filters print less.
         EXPECT_EQ(h.AdvanceDistance, 0u);
-        EXPECT_EQ(pages[i].pixels, render_page(two_pages.pages[i]).dots) << "page " << i;
+        EXPECT_EQ(pages[i].image, render_page(two_pages.pages[i]).dots) << "page " << i;
     }
 }
 
@@ -80,7 +51,7 @@ TEST(RasterJobWriter, RgbJobHoldsTheSamePage)
 {
     const std::string path = scratch("two-rgb.ras");
     ASSERT_EQ(write_raster_job(path, two_pages, {RasterForm::rgb8, 0, 203}), "");
-    const auto pages = read_back(path);
+    const auto pages = test_support::read_raster_pages(path);
     ASSERT_EQ(pages.size(), 2u);
     const PageImage img = render_page(two_pages.pages[0]);
     const cups_page_header2_t& h = pages[0].header;
@@ -91,7 +62,7 @@ TEST(RasterJobWriter, RgbJobHoldsTheSamePage)
         for (unsigned x = 0; x < 576; ++x)
         {
             const bool black = img.line(y)[x / 8] & (0x80 >> (x % 8));
-            const uint8_t* px = pages[0].pixels.data() + y * h.cupsBytesPerLine + 3 * x;
+            const uint8_t* px = pages[0].image.data() + y * h.cupsBytesPerLine + 3 * x;
             ASSERT_EQ(px[0], black ? 0 : 255) << "line " << y << " dot " << x;
             ASSERT_EQ(px[0], px[1]);
             ASSERT_EQ(px[0], px[2]);
@@ -103,13 +74,13 @@ TEST(RasterJobWriter, WiderStreamPadsWithWhite)
     const std::string path = scratch("one-wide.ras");
     const InputSpec one{"one", {{PageContent::logo, 576, 40, 4}}};
     ASSERT_EQ(write_raster_job(path, one, {RasterForm::k1, 720, 300}), "");
-    const auto pages = read_back(path);
+    const auto pages = test_support::read_raster_pages(path);
     ASSERT_EQ(pages.size(), 1u);
     ASSERT_EQ(pages[0].header.cupsBytesPerLine, 90u);
     const PageImage img = render_page(one.pages[0]);
     for (unsigned y = 0; y < 40; ++y)
     {
-        const uint8_t* line = pages[0].pixels.data() + y * 90;
+        const uint8_t* line = pages[0].image.data() + y * 90;
         EXPECT_TRUE(std::equal(img.line(y).begin(), img.line(y).end(), line));
         EXPECT_TRUE(std::all_of(line + 72, line + 90, [](uint8_t b) { return b == 0; }));
     }

@@ -22,7 +22,7 @@ PACKAGES=(
     libgtest-dev
     libusb-1.0-0-dev
     libcups2-dev libcupsimage2-dev cups cups-client cups-filters cups-ppdc cups-ipp-utils
-    ghostscript poppler-utils netpbm libpng-dev
+    ghostscript poppler-utils netpbm libpng-dev libjpeg-dev
     umockdev libumockdev-dev
     printer-driver-ptouch printer-driver-dymo
     clang libclang-rt-14-dev

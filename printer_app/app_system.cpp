@@ -4,7 +4,7 @@
 
 #include "auto_add.h"
 #include "pdf_filter.h"
-#include "png_filter.h"
+#include "image_filters.h"
 #include "printer_boundary.h"
 #include "printer_data_page.h"
 #include "receipt_driver.h"
@@ -171,6 +171,7 @@ pappl_system_t* create_system(int num_options, cups_option_t* options, void* /*d
                                  driver_setup, nullptr);
     papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", pdf_filter, nullptr);
     papplSystemAddMIMEFilter(system, "image/png", QEL_COMMAND_FORMAT, png_filter, nullptr);
+    papplSystemAddMIMEFilter(system, "image/jpeg", QEL_COMMAND_FORMAT, jpeg_filter, nullptr);
     papplSystemSetMIMECallback(system, lo_mime_detect, nullptr);
     register_printer_data_page(system);
 

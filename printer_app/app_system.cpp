@@ -3,8 +3,9 @@
 #include "app_system.h"
 
 #include "auto_add.h"
-#include "pdf_filter.h"
 #include "image_filters.h"
+#include "job_threads.h"
+#include "pdf_filter.h"
 #include "printer_boundary.h"
 #include "printer_data_page.h"
 #include "receipt_driver.h"
@@ -175,6 +176,10 @@ pappl_system_t* create_system(int num_options, cups_option_t* options, void* /*d
     papplSystemSetMIMECallback(system, lo_mime_detect, nullptr);
     register_printer_data_page(system);
 
+    if (!job_start_guard_active())
+        papplLog(system, PAPPL_LOGLEVEL_WARN,
+                 "This libpappl has no _papplJobProcess: a job may be started twice when "
+                 "clients submit at once.");
     papplSystemLoadState(system, lo_state_file.c_str());
     papplSystemSetSaveCallback(system, lo_save_state, const_cast<char*>(lo_state_file.c_str()));
     find_leftover_documents(system, spool);

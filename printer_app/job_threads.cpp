@@ -29,6 +29,8 @@
 // as if the job had been started, which it has). A job's mark is removed when its thread has
 // returned, after PAPPL has finished the job; a finished job is never pending again, so a later
 // check does not start it. Every other thread is created unchanged.
+#include "job_threads.h"
+
 #include <pappl/pappl.h>
 
 #include <dlfcn.h>
@@ -36,9 +38,6 @@
 
 #include <mutex>
 #include <set>
-
-// PAPPL's job thread (exported by libpappl 1.3.1; linking fails where it is not).
-extern "C" void* _papplJobProcess(pappl_job_t* job);
 
 namespace
 {
@@ -49,6 +48,18 @@ lo_create_fn lo_real_create()
 {
     static const auto real = reinterpret_cast<lo_create_fn>(dlsym(RTLD_NEXT, "pthread_create"));
     return real;
+}
+
+using lo_job_fn = void* (*)(void*);
+
+// PAPPL's job thread, exported by libpappl 1.3.1 though not in its headers. Looked up when the
+// program runs, so that a libpappl without it still runs the application (without the guard,
+// which such a PAPPL may not need; the application logs a warning at start-up).
+lo_job_fn lo_job_process()
+{
+    static const auto process =
+        reinterpret_cast<lo_job_fn>(dlsym(RTLD_DEFAULT, "_papplJobProcess"));
+    return process;
 }
 
 std::mutex lo_mutex;
@@ -63,13 +74,18 @@ void* lo_nothing(void*)
 void* lo_process(void* arg)
 {
     auto* job = static_cast<pappl_job_t*>(arg);
-    _papplJobProcess(job);
+    lo_job_process()(job);
     const std::lock_guard<std::mutex> lock(lo_mutex);
     lo_running.erase(job);
     return nullptr;
 }
 
 } // namespace
+
+bool qel_app::job_start_guard_active()
+{
+    return lo_job_process() != nullptr;
+}
 
 // (Visible from outside, unlike the rest of the application's symbols, so that the dynamic
 // linker gives it to the libraries.)
@@ -78,7 +94,8 @@ extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attr, voi
                               void* arg) noexcept
 {
     const lo_create_fn real = lo_real_create();
-    if (start != reinterpret_cast<void* (*)(void*)>(_papplJobProcess))
+    const lo_job_fn process = lo_job_process();
+    if (!process || start != process)
         return real(thread, attr, start, arg);
     auto* job = static_cast<pappl_job_t*>(arg);
     bool first = false;

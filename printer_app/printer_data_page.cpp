@@ -7,6 +7,7 @@
 #include "discovery.h"
 #include "inquiry_records.h"
 #include "port.h"
+#include "printer_boundary.h"
 #include "printer_state.h"
 #include "status_poller.h"
 
@@ -47,20 +48,23 @@ pappl_printer_t* lo_printer_of(pappl_client_t* client)
     return papplSystemFindPrinter(papplClientGetSystem(client), nullptr, atoi(id.c_str()), nullptr);
 }
 
-// Runs `exchange` on the printer's port while no job holds it; false when it cannot.
+// Runs `exchange` on the printer's port while no job holds it, after finishing a command that a
+// job cut short left open (else the printer would take the exchange as that command's rest);
+// false when it cannot.
 template <typename F> bool lo_with_port(pappl_printer_t* printer, F exchange)
 {
     pappl_device_t* device = papplPrinterOpenDevice(printer);
     if (!device)
         return false;
     qel::Port* port = device_port(device);
-    if (port)
+    const bool ready = port && PrinterBoundary(printer).finish_open_command(*port, 1000);
+    if (ready)
     {
         const TS_QEL_PD_TRANSPORT transport = qel::port_transport(*port);
         exchange(transport);
     }
     papplPrinterCloseDevice(printer);
-    return port != nullptr;
+    return ready;
 }
 
 bool lo_download(pappl_client_t* client, pappl_printer_t* printer)
